@@ -1,0 +1,134 @@
+// Process entry and command-line modes: which of the four modes the display
+// settings asked for, and the two small modes that need no window of our own.
+#include "saver_frame.h"
+
+namespace {
+
+constexpr SaverFrameState InitialFrameState() {
+    SaverFrameState state{};
+    state.moveThreshold = 4;
+    state.lastVerifyTick = NO_VERIFY_YET;
+    return state;
+}
+
+// The filter that ran before ours, so a debugger or the runtime keep their say.
+LPTOP_LEVEL_EXCEPTION_FILTER previousFaultFilter;
+
+// Compilers without structured exception handling cannot put a guard around
+// the mode, so the last filter in the chain stands in for its handler: whatever
+// faults escapes every frame and arrives here. A crashed saver must not leave
+// the system believing a screen saver still runs.
+LONG WINAPI FaultGuardFilter(EXCEPTION_POINTERS* info) {
+    LONG answer = previousFaultFilter ? previousFaultFilter(info) : EXCEPTION_EXECUTE_HANDLER;
+    if (answer == EXCEPTION_CONTINUE_EXECUTION) return answer;
+    SetSaverRunningFlag(false);
+    ExitProcess(info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 1u);
+}
+
+bool IsBlank(unsigned char c) { return c <= 0x20; }
+
+int RunChosenMode(const char* arguments) {
+    const char* p = arguments;
+    for (;;) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        switch (c) {
+        case 0:
+            return ShowSettingsDialog(nullptr);
+        case ' ': case '-': case '/':
+            ++p;
+            continue;
+        case 'S': case 's':
+            return RunSaverWindow(nullptr);
+        case 'P': case 'p': case 'L': case 'l':
+            ++p;
+            while (*p == ' ') ++p;
+            return RunPreview(p);
+        case 'C': case 'c': {
+            HWND owner = nullptr;
+            if (p[1] == ':') owner = ParseDecimalHandle(p + 2);
+            if (!owner || !IsWindow(owner)) owner = GetForegroundWindow();
+            return ShowSettingsDialog(owner);
+        }
+        case 'A': case 'a':
+            if (!g_frame.isWindows9x) return -1;
+            ++p;
+            while (*p == ' ') ++p;
+            return ChangeSaverPassword(p);
+        default:
+            return -1;
+        }
+    }
+}
+
+}  // namespace
+
+SaverFrameState g_frame = InitialFrameState();
+
+const char* SkipProgramName(const char* commandLine) {
+    const char* p = commandLine;
+    auto byte = [&p] { return static_cast<unsigned char>(*p); };
+    if (byte() == '"') {
+        p = CharNextA(p);
+        while (byte() != 0 && byte() != '"') p = CharNextA(p);
+        if (byte() == '"') ++p;
+    } else if (byte() > 0x20) {
+        while (byte() > 0x20) p = CharNextA(p);
+    }
+    while (byte() != 0 && IsBlank(byte())) p = CharNextA(p);
+    return p;
+}
+
+void SaverEntry() {
+    const char* arguments = SkipProgramName(GetCommandLineA());
+    ExitProcess(static_cast<UINT>(DispatchSaverMode(GetModuleHandleA(nullptr), arguments)));
+}
+
+int DispatchSaverMode(HINSTANCE instance, const char* arguments) {
+    g_frame.instance = instance;
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    static_assert(sizeof(OSVERSIONINFOA) == 148, "the platform check passes the 148-byte record");
+    g_frame.isWindows9x = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+
+    previousFaultFilter = SetUnhandledExceptionFilter(FaultGuardFilter);
+    const int result = RunChosenMode(arguments);
+    SetUnhandledExceptionFilter(previousFaultFilter);
+    return result;
+}
+
+HWND ParseDecimalHandle(const char* text) {
+    uint32_t value = 0;  // 32-bit and wrapping, as the display settings' numbers are read
+    for (; *text >= '0' && *text <= '9'; ++text) value = value * 10u + static_cast<uint32_t>(*text - '0');
+    // Window handles are 32-bit values on every Windows; widen them the way the
+    // system does (sign extension), so a 64-bit build reads the same handle.
+    return reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(value)));
+}
+
+int RunPreview(const char* text) {
+    HWND parent = ParseDecimalHandle(text);
+    if (!parent || !IsWindow(parent)) return -1;
+    return RunSaverWindow(parent);
+}
+
+int ShowSettingsDialog(HWND owner) {
+    if (!AppPrepareDialogClasses(g_frame.instance)) return 0;
+    return static_cast<int>(DialogBoxParamA(g_frame.instance, MAKEINTRESOURCEA(SETTINGS_DIALOG_ID), owner,
+                                            AppConfigDialogProc, 0));
+}
+
+int ChangeSaverPassword(const char* text) {
+    HWND parent = ParseDecimalHandle(text);
+    if (!parent || !IsWindow(parent)) parent = GetForegroundWindow();
+    CallPasswordChanger(parent);
+    return 0;
+}
+
+void CallPasswordChanger(HWND parent) {
+    HMODULE mpr = LoadLibraryA("MPR.DLL");
+    if (!mpr) return;
+    using PwdChangePasswordFn = DWORD(WINAPI*)(LPCSTR provider, HWND parent, DWORD reserved1, LPVOID reserved2);
+    auto change = reinterpret_cast<PwdChangePasswordFn>(
+        reinterpret_cast<void*>(GetProcAddress(mpr, "PwdChangePasswordA")));
+    if (change) change("SCRSAVE", parent, 0, nullptr);
+    FreeLibrary(mpr);
+}

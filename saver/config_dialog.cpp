@@ -1,0 +1,83 @@
+// The settings dialog: four of the five settings, edited in place and stored
+// on OK. Nothing is stored on Cancel.
+#include "dialog_ids.h"
+#include "saver_frame.h"
+#include "slideshow.h"
+
+#include <commctrl.h>
+
+namespace {
+
+constexpr UINT kSetRange32 = 0x046F;  // UDM_SETRANGE32
+
+void CheckRadio(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_SETCHECK, BST_CHECKED, 0); }
+
+bool IsChecked(HWND dialog, int id) {
+    return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+int32_t ReadEdit(HWND dialog, int id) {
+    return static_cast<int32_t>(GetDlgItemInt(dialog, id, nullptr, FALSE));
+}
+
+BOOL OnInitDialog(HWND dialog) {
+    ReadSwitchSecondsWithDefault();
+    SetDlgItemInt(dialog, IDC_SWITCH_SECONDS, static_cast<UINT>(g_slideshow.switchSeconds), FALSE);
+
+    ReadSettingDword("t4", &g_slideshow.randomOrder);
+    CheckRadio(dialog, g_slideshow.randomOrder == 1 ? IDC_ORDER_RANDOM : IDC_ORDER_CATALOGUE);
+
+    int32_t revealMs = static_cast<int32_t>(g_slideshow.revealIntervalMs);
+    ReadSettingDword("t2", &revealMs);
+    g_slideshow.revealIntervalMs = static_cast<uint32_t>(revealMs);
+    SetDlgItemInt(dialog, IDC_REVEAL_MS, g_slideshow.revealIntervalMs, FALSE);
+
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_UPDOWN_CLASS;
+    InitCommonControlsEx(&controls);
+    // The arrows keep to sensible values; typing may go beyond them on purpose.
+    SendMessageA(GetDlgItem(dialog, IDC_SWITCH_SPIN), kSetRange32, 1, 300);
+    SendMessageA(GetDlgItem(dialog, IDC_REVEAL_SPIN), kSetRange32, 0, 30);
+
+    ReadSettingDword("t6", &g_slideshow.fitToScreen);
+    CheckRadio(dialog, g_slideshow.fitToScreen == 1 ? IDC_SIZE_FIT : IDC_SIZE_ORIGINAL);
+    return TRUE;
+}
+
+void StoreControls(HWND dialog) {
+    g_slideshow.switchSeconds = ReadEdit(dialog, IDC_SWITCH_SECONDS);
+    WriteSettingDword("t1", g_slideshow.switchSeconds);
+    g_slideshow.revealIntervalMs = static_cast<uint32_t>(ReadEdit(dialog, IDC_REVEAL_MS));
+    WriteSettingDword("t2", static_cast<int32_t>(g_slideshow.revealIntervalMs));
+    g_slideshow.randomOrder = IsChecked(dialog, IDC_ORDER_CATALOGUE) ? 0 : 1;
+    WriteSettingDword("t4", g_slideshow.randomOrder);
+    g_slideshow.fitToScreen = IsChecked(dialog, IDC_SIZE_ORIGINAL) ? 0 : 1;
+    WriteSettingDword("t6", g_slideshow.fitToScreen);
+}
+
+BOOL OnCommand(HWND dialog, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        StoreControls(dialog);
+        EndDialog(dialog, IDOK);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(dialog, IDCANCEL);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK AppConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: return OnInitDialog(dialog);
+    case WM_COMMAND: return OnCommand(dialog, wParam);
+    default: return FALSE;
+    }
+}
+
+BOOL AppPrepareDialogClasses(HINSTANCE) { return TRUE; }

@@ -1,0 +1,70 @@
+// The slideshow application: its one process-wide record, the settings, the
+// picture catalogue and the presentation steps that the saver window drives.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+enum : UINT_PTR { REVEAL_TIMER = 0x8000, NEXT_PICTURE_TIMER = 0x7FFF };
+enum : int32_t { PICTURE_COUNT = 30, PICTURE_RESOURCE_BASE = 107 };
+enum : DWORD { MAX_PICTURE_BYTES = 59999 };
+enum : int32_t { DEFAULT_SWITCH_SECONDS = 5 };
+
+// The first ten bytes of every picture file, which the resources leave out.
+constexpr BYTE JFIF_PREFIX[10] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46};
+
+struct SlideshowState {
+    // Settings, read when the window is created.
+    int32_t switchSeconds;     // t1
+    int32_t switchIntervalMs;
+    uint32_t revealIntervalMs;  // t2; 1 when the reveal is instant
+    bool instantReveal;
+    int32_t randomOrder;       // t4
+    int32_t markSaverRunning;  // t5
+    int32_t fitToScreen;       // t6
+
+    int32_t clientWidth, clientHeight;
+    char tempDir[MAX_PATH];
+    char tempFile[MAX_PATH];
+
+    // The current picture and its placement. `picture` is the one owner of the
+    // decoded DIB handle; whoever frees it empties it.
+    HGLOBAL picture;
+    BITMAPINFOHEADER* pictureInfo;
+    BYTE* pictureBits;
+    int32_t pictureWidth, pictureHeight;
+    int32_t targetX, targetY, targetWidth, targetHeight;
+    bool revealing;
+    int32_t revealRow;
+
+    // Selection.
+    int32_t sequencePosition;  // catalogue order: the next picture; 0 = none shown yet
+    BYTE shown[PICTURE_COUNT + 1];
+};
+
+extern SlideshowState g_slideshow;
+
+// Registry settings under HKEY_CURRENT_USER\Software\Mirelvane\Dunmere.
+extern const char SETTINGS_KEY[];
+void ReadSettingDword(const char* name, int32_t* setting);
+void WriteSettingDword(const char* name, int32_t value);
+void ReadSwitchSecondsWithDefault();
+
+// Window procedure of the slideshow.
+void StopSlideshow(HWND window);
+
+// Catalogue and selection.
+void SeedRandom(uint32_t seed);
+int NextRandom();
+int SelectNextPicture(int32_t order);
+int ExtractPicture(int32_t number);
+
+// Presentation.
+void CALLBACK NextPictureTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime);
+void CALLBACK RevealTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime);
+
+// Texts the user sees, Shift-JIS at run time.
+extern const char MSG_RESOURCE_TOO_LARGE[];
+extern const char MSG_SELECT_PICTURE_FAILED[];
+extern const char MSG_NO_FILE[];

@@ -1,0 +1,83 @@
+// The application's window procedure: starts the slideshow when the saver
+// window is made and stops it when the window closes or goes away.
+#include "saver_frame.h"
+#include "slideshow.h"
+
+#include <ctime>
+
+SlideshowState g_slideshow;
+
+namespace {
+
+constexpr UINT kScreenSaverRunning = 97;  // SPI_SETSCREENSAVERRUNNING
+
+void TellSystemSaverRuns(BOOL on) {
+    BOOL previous = FALSE;
+    SystemParametersInfoA(kScreenSaverRunning, on, &previous, 0);
+}
+
+LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    SlideshowState& s = g_slideshow;
+    ReadSwitchSecondsWithDefault();
+    s.switchIntervalMs = s.switchSeconds * 1000;
+
+    int32_t revealMs = static_cast<int32_t>(s.revealIntervalMs);
+    ReadSettingDword("t2", &revealMs);
+    s.revealIntervalMs = static_cast<uint32_t>(revealMs);
+    s.instantReveal = s.revealIntervalMs == 0;
+    if (s.instantReveal) s.revealIntervalMs = 1;
+
+    RECT client{};
+    GetClientRect(window, &client);
+    s.clientWidth = client.right;
+    s.clientHeight = client.bottom;
+
+    // The unique number 1 gives the same name on every run and creates no file.
+    GetTempPathA(MAX_PATH, s.tempDir);
+    GetTempFileNameA(s.tempDir, "tmp", 1, s.tempFile);
+
+    SetTimer(window, REVEAL_TIMER, s.revealIntervalMs, RevealTimerProc);
+
+    ReadSettingDword("t4", &s.randomOrder);
+    ReadSettingDword("t5", &s.markSaverRunning);
+    if (s.markSaverRunning == 1) TellSystemSaverRuns(TRUE);
+    ReadSettingDword("t6", &s.fitToScreen);
+
+    SeedRandom(static_cast<uint32_t>(std::time(nullptr)));
+    NextPictureTimerProc(window, WM_CREATE, 0, 0);
+    return SaverDefaultHandling(window, message, wParam, lParam);
+}
+
+LRESULT OnClose(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    StopSlideshow(window);
+    return SaverDefaultHandling(window, message, wParam, lParam);
+}
+
+LRESULT OnDestroy(HWND window) {
+    if (g_slideshow.markSaverRunning == 1) TellSystemSaverRuns(FALSE);
+    StopSlideshow(window);
+    PostQuitMessage(0);
+    return 0;
+}
+
+}  // namespace
+
+void StopSlideshow(HWND window) {
+    KillTimer(window, NEXT_PICTURE_TIMER);
+    KillTimer(window, REVEAL_TIMER);
+    if (g_slideshow.picture) {
+        GlobalFree(g_slideshow.picture);
+        g_slideshow.picture = nullptr;
+        g_slideshow.revealing = false;
+    }
+    DeleteFileA(g_slideshow.tempFile);
+}
+
+LRESULT CALLBACK AppSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE: return OnCreate(window, message, wParam, lParam);
+    case WM_CLOSE: return OnClose(window, message, wParam, lParam);
+    case WM_DESTROY: return OnDestroy(window);
+    default: return SaverDefaultHandling(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,169 @@
+// The slideshow's own routines: its settings in the registry, its texts as a
+// Japanese system shows them, and the order of its pictures.
+#include "dialog_ids.h"
+#include "saver_frame.h"
+#include "slideshow.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+#include <string>
+
+namespace {
+
+std::wstring FromCodePage932(const char* bytes) {
+    wchar_t wide[256] = {};
+    MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, -1, wide, 256);
+    return wide;
+}
+
+// The texts must be Shift-JIS bytes in the program, whatever the source file's
+// encoding: decoding them as code page 932 gives the Japanese back.
+TEST(Texts, MessagesAreShiftJis) {
+    EXPECT_EQ(FromCodePage932(MSG_RESOURCE_TOO_LARGE), L"挿入したリソースが大きすぎます");
+    EXPECT_EQ(FromCodePage932(MSG_SELECT_PICTURE_FAILED), L"SelectPicture失敗");
+    EXPECT_EQ(FromCodePage932(MSG_NO_FILE), L"ファイルがありません");
+    EXPECT_EQ(std::strlen(MSG_NO_FILE), 20u);  // ten double-byte characters
+}
+
+INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+// The dialog is made through the ANSI calls, so on a code-page-932 system its
+// texts reach the controls as Shift-JIS.
+TEST(Texts, SettingsDialogShowsShiftJisThroughTheAnsiCalls) {
+    ASSERT_EQ(GetACP(), 932u) << "the tests run Wine in a Japanese locale";
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&controls);
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(2003), nullptr, IdleDialogProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    char text[128];
+    GetWindowTextA(dialog, text, sizeof text);
+    EXPECT_EQ(FromCodePage932(text), L"設定");
+    struct { int id; const wchar_t* text; } controlsTexts[] = {
+        {IDC_ORDER_CATALOGUE, L"デフォルト"}, {IDC_ORDER_RANDOM, L"ランダム"},
+        {IDC_SIZE_ORIGINAL, L"オリジナル"},   {IDC_SIZE_FIT, L"スクリーン"},
+        {IDCANCEL, L"ｷｬﾝｾﾙ"},                {IDOK, L"OK"},
+    };
+    for (const auto& c : controlsTexts) {
+        GetDlgItemTextA(dialog, c.id, text, sizeof text);
+        EXPECT_EQ(FromCodePage932(text), c.text) << "control " << c.id;
+    }
+    GetDlgItemTextA(dialog, IDCANCEL, text, sizeof text);
+    EXPECT_STREQ(text, "\xB7\xAC\xDD\xBE\xD9");  // half-width katakana are single bytes
+    DestroyWindow(dialog);
+}
+
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
+        g_slideshow = SlideshowState{};
+    }
+    void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY); }
+    static void Store(const char* name, DWORD type, const void* data, DWORD size) {
+        HKEY key;
+        RegCreateKeyA(HKEY_CURRENT_USER, SETTINGS_KEY, &key);
+        RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(key);
+    }
+};
+
+TEST_F(Settings, WrittenNumbersReadBackAndMissingOnesLeaveTheSettingAlone) {
+    WriteSettingDword("t2", -7);
+    int32_t setting = 99;
+    ReadSettingDword("t2", &setting);
+    EXPECT_EQ(setting, -7);
+    setting = 1234;
+    ReadSettingDword("t9", &setting);
+    EXPECT_EQ(setting, 1234);
+}
+
+TEST_F(Settings, ValuesOfOtherTypesAndLengthsNeverSpillPastTheSetting) {
+    struct { int32_t setting; int32_t guard; } held{0x11111111, 0x5A5A5A5A};
+    const BYTE eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    Store("t1", REG_BINARY, eight, sizeof eight);
+    ReadSettingDword("t1", &held.setting);
+    EXPECT_EQ(held.setting, 0x11111111) << "a value longer than four bytes is ignored";
+    EXPECT_EQ(held.guard, 0x5A5A5A5A);
+
+    const BYTE two[2] = {0x34, 0x12};
+    Store("t1", REG_BINARY, two, sizeof two);
+    ReadSettingDword("t1", &held.setting);
+    EXPECT_EQ(held.setting, 0x11111234) << "a shorter value covers the setting's first bytes";
+
+    Store("t1", REG_SZ, "7", 2);
+    held.setting = 0;
+    ReadSettingDword("t1", &held.setting);
+    EXPECT_EQ(held.setting, '7') << "the type is not looked at";
+    EXPECT_EQ(held.guard, 0x5A5A5A5A);
+}
+
+TEST_F(Settings, SwitchSecondsDefaultToFiveAndAreStored) {
+    for (int32_t stored : {0, -3}) {
+        WriteSettingDword("t1", stored);
+        g_slideshow.switchSeconds = 0;
+        ReadSwitchSecondsWithDefault();
+        EXPECT_EQ(g_slideshow.switchSeconds, 5);
+        int32_t back = 0;
+        ReadSettingDword("t1", &back);
+        EXPECT_EQ(back, 5);
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
+    g_slideshow.switchSeconds = 0;
+    ReadSwitchSecondsWithDefault();
+    EXPECT_EQ(g_slideshow.switchSeconds, 5);
+}
+
+TEST(Selection, TheGeneratorIsTheFifteenBitCongruentialOne) {
+    SeedRandom(1);
+    EXPECT_EQ(NextRandom(), 41);
+    EXPECT_EQ(NextRandom(), 18467);
+    EXPECT_EQ(NextRandom(), 6334);
+    EXPECT_EQ(NextRandom(), 26500);
+    SeedRandom(0);
+    EXPECT_EQ(NextRandom(), 38);
+    EXPECT_EQ(NextRandom(), 7719);
+}
+
+int NewlyShown(const BYTE (&before)[PICTURE_COUNT + 1]) {
+    for (int n = 0; n <= PICTURE_COUNT; ++n)
+        if (g_slideshow.shown[n] && !before[n]) return n;
+    return -1;
+}
+
+TEST(Selection, RandomOrderShowsEveryPictureOncePerCycle) {
+    g_slideshow = SlideshowState{};
+    SeedRandom(1);
+    const int expectedStart[] = {10, 22, 26, 11, 7};
+    std::vector<int> order;
+    for (int i = 0; i < PICTURE_COUNT; ++i) {
+        BYTE before[PICTURE_COUNT + 1];
+        std::memcpy(before, g_slideshow.shown, sizeof before);
+        SelectNextPicture(1);
+        order.push_back(NewlyShown(before));
+    }
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(order[i], expectedStart[i]);
+    std::vector<int> sorted(order);
+    std::sort(sorted.begin(), sorted.end());
+    for (int i = 0; i < PICTURE_COUNT; ++i) EXPECT_EQ(sorted[i], i + 1);
+    EXPECT_EQ(g_slideshow.shown[0], 0);
+
+    SelectNextPicture(1);  // the thirty-first begins a new cycle: one flag set
+    int flags = 0;
+    for (int n = 0; n <= PICTURE_COUNT; ++n) flags += g_slideshow.shown[n];
+    EXPECT_EQ(flags, 1);
+}
+
+TEST(Selection, CatalogueOrderCyclesFromOne) {
+    g_slideshow = SlideshowState{};
+    SelectNextPicture(0);
+    EXPECT_EQ(g_slideshow.sequencePosition, 2);
+    for (int i = 0; i < 29; ++i) SelectNextPicture(2);  // any value but 1 is catalogue order
+    EXPECT_EQ(g_slideshow.sequencePosition, 1);
+}
+
+}  // namespace
