@@ -1,0 +1,174 @@
+// The decoder's working record and the routines the Parts share (internal).
+// Part 2.1 owns the record; Parts 2.2, 2.3 and 2.4 work on it.
+#ifndef DUNMERE_JPEG_DECODER_CONTEXT_H
+#define DUNMERE_JPEG_DECODER_CONTEXT_H
+
+#include <cstdint>
+
+#include "jpeg_decoder.h"
+
+const int FILE_SLACK_BYTES = 1000;
+const int LOOKUP_ENTRIES = 65536;
+const int HUFFMAN_SLOTS = 8;
+
+// Marker codes.
+const std::uint16_t MARKER_SOF0 = 0xFFC0, MARKER_DHT = 0xFFC4, MARKER_DAC = 0xFFCC,
+                    MARKER_SOI = 0xFFD8, MARKER_EOI = 0xFFD9, MARKER_SOS = 0xFFDA,
+                    MARKER_DQT = 0xFFDB;
+
+// Lookahead ("fast") Huffman tables, derived from the 65,536-entry lookup pair
+// of a slot: one entry per value of the next FAST_BITS stream bits. They give
+// exactly what the full pair gives, only sooner; an entry whose 2^(16-FAST_BITS)
+// full-table entries do not all agree sends the decoder to the full pair.
+const int FAST_BITS = 10;
+const int FAST_ENTRIES = 1 << FAST_BITS;
+// codeEntry: symbol in bits 0-7, code length in bits 8-12, FAST_SLOW set when
+// the full pair must be consulted.
+const std::uint16_t FAST_SLOW = 0x8000;
+// acEntry (AC slots only): when FAST_AC_VALID is set the entry holds a whole
+// coefficient: total bits (code and value) in bits 0-4, run in bits 8-11 and the
+// extended value in bits 16-31.
+const std::int32_t FAST_AC_VALID = 0x8000;
+
+struct FastHuffman {
+  std::uint16_t codeEntry[FAST_ENTRIES];
+  std::int32_t acEntry[FAST_ENTRIES];
+};
+
+struct FrameComponent {
+  std::uint8_t hSampling;
+  std::uint8_t vSampling;
+  std::uint8_t quantSlot;
+};
+
+struct ScanComponent {
+  std::uint8_t dcSlot;  // 0..3
+  std::uint8_t acSlot;  // 4..7
+};
+
+struct DecoderContext;
+
+// The before-whole-MCU gate of the traversal (step 4.1.1 of Part 2.4), for the
+// cooperative twin of Part 2.5: null for DecodeScanToDib.
+enum McuGateAnswer { MCU_GATE_DECODE, MCU_GATE_AGAIN, MCU_GATE_LEAVE_ROW };
+struct McuGate {
+  McuGateAnswer (*beforeWholeMcu)(McuGate *gate);
+};
+
+// A decode driver: DecodeScanToDib or a twin of it.
+typedef DecoderResult (*ScanDriver)(DecoderContext *context, HGLOBAL *dib);
+
+struct DecoderContext {
+  std::uint16_t marker;
+  std::uint16_t width;
+  std::uint16_t height;
+  std::uint16_t paddedHeight;
+  HANDLE file;
+  HGLOBAL bufferHandle;
+  const std::uint8_t *readPos;
+  std::int32_t bytesLeft;
+  FrameComponent frameComponents[4];
+  std::uint8_t componentCount;
+  ScanComponent scanComponents[4];
+  std::uint8_t scanComponentCount;
+  std::uint8_t huffmanSlot;
+  HGLOBAL lengthTableHandle[HUFFMAN_SLOTS];
+  HGLOBAL symbolTableHandle[HUFFMAN_SLOTS];
+  std::uint8_t *lengthTable[HUFFMAN_SLOTS];
+  std::uint8_t *symbolTable[HUFFMAN_SLOTS];
+  std::int16_t dcPredictor[3];
+  std::uint8_t dqtPrecision;
+  std::uint8_t dqtSlot;
+  std::uint16_t quantTables[4][64];
+  std::int16_t samplingMode;
+  std::int16_t dcDiff;
+  std::int16_t acValue;
+  std::int16_t acRun;
+  std::uint16_t bitsToConsume;
+  const std::uint16_t *zigzag;
+  const std::uint8_t *dcLength[3];
+  const std::uint8_t *dcSymbol[3];
+  const std::uint8_t *acLength[3];
+  const std::uint8_t *acSymbol[3];
+  const std::uint16_t *componentQuant[3];
+  std::int32_t rowStride;
+  HGLOBAL lumaBlocksHandle;
+  std::int16_t *lumaBlocks;
+  HGLOBAL cbBlockHandle;
+  std::int16_t *cbBlock;
+  HGLOBAL crBlockHandle;
+  std::int16_t *crBlock;
+  std::int16_t bitOffset;
+
+  // Implementation fields (not in the Parts' list).
+  std::uint8_t *buffer;            // locked address of the file buffer
+  std::uint8_t frameSeen;          // an SOF0 was parsed
+  std::uint8_t quantDefined;       // bit s: a DQT defined slot s
+  DecoderResult refusal;           // a parser refused the stream with this code
+  const FastHuffman *dcFast[3];    // lookahead tables bound for the scan
+  const FastHuffman *acFast[3];
+  std::int32_t quantZigzag[3][65]; // componentQuant in zigzag order, [64] = [63]
+  FastHuffman fast[HUFFMAN_SLOTS];
+};
+
+extern const std::uint16_t zigzagOrder[72];
+
+// Part 2.1.
+void ReleaseDecoder(DecoderContext *context);
+void ParseStartOfFrame(DecoderContext *context, std::uint16_t payloadLength);
+void ParseQuantTables(DecoderContext *context, std::uint16_t payloadLength);
+DecoderResult ParseHuffmanTables(DecoderContext *context, std::uint16_t payloadLength);
+void ParseStartOfScan(DecoderContext *context, std::uint16_t payloadLength);
+// The entry with its driver chosen (DecodeJpegFile passes DecodeScanToDib).
+DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDriver driver);
+// Steps 3 to 6 (load) and 7 (find SOI) of DecodeJpegFile, shared with Part 2.6.
+DecoderResult LoadJpegFile(DecoderContext *context, const char *fileName);
+DecoderResult FindStartOfImage(DecoderContext *context);
+// Step 9a-b: the next marker into context->marker; 105 when the data runs out.
+DecoderResult ReadNextMarker(DecoderContext *context);
+// Skips the segment whose length field is at readPos; 105 when it runs past the end.
+DecoderResult SkipSegment(DecoderContext *context);
+
+// Part 2.2. BuildHuffmanLookup returns the bytes consumed, or -1 for a table
+// that is not a valid prefix code within `available` bytes (refused with 105).
+int BuildHuffmanLookup(DecoderContext *context, std::uint8_t *lengthTable, std::uint8_t *symbolTable,
+                       std::uint8_t *codeLengths, std::uint16_t *codes, int available);
+void BuildFastHuffman(const std::uint8_t *lengthTable, const std::uint8_t *symbolTable,
+                      bool isAc, FastHuffman *fast);
+std::uint16_t PeekBits16(const DecoderContext *context);
+int ConsumeBits(DecoderContext *context);
+int DecodeDc(DecoderContext *context, int c);
+int DecodeAc(DecoderContext *context, int c);
+int DecodeLumaBlock(DecoderContext *context);
+int DecodeCbBlock(DecoderContext *context);
+int DecodeCrBlock(DecoderContext *context);
+// Prepares the per-scan tables of the block decoders (after ParseStartOfScan).
+void BindScanTables(DecoderContext *context);
+
+// Part 2.3.
+void InverseDct(std::int16_t *block);
+void InverseDctReference(std::int16_t *block);
+
+// Part 2.4.
+DecoderResult DecodeScanToDib(DecoderContext *context, HGLOBAL *dib);
+// The shared driver: `dibRows` rows are allocated besides the 15 spare ones
+// (height, or paddedHeight for Part 2.5); `gate` may be null.
+DecoderResult RunScanToDib(DecoderContext *context, HGLOBAL *dib, std::uint32_t dibRows, McuGate *gate);
+std::uint16_t CheckRestartMarker(DecoderContext *context);
+void PutGreyBlock(std::uint8_t *dest, const DecoderContext *context);
+void PutMcuH1V1(std::uint8_t *dest, const DecoderContext *context);
+void PutMcuH2V1(std::uint8_t *dest, const DecoderContext *context);
+void PutMcuH1V2(std::uint8_t *dest, const DecoderContext *context);
+void PutMcuH2V2(std::uint8_t *dest, const DecoderContext *context);
+void PutGreyBlockClipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
+void PutMcuH1V1Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
+void PutMcuH2V1Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
+void PutMcuH1V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
+void PutMcuH2V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
+
+// Test switch: when set, blocks are decoded with the Parts' literal bit reader
+// (PeekBits16/ConsumeBits) and transformed with InverseDctReference only, so
+// that tests and the fuzzer can check that the fast paths compute the same.
+extern bool g_jpegLiteralPaths;
+
+#endif

@@ -1,0 +1,111 @@
+// Part 2.3: the inverse DCT. A separable integer transform, rows (shift 5)
+// then columns (shift 8), whose weighted terms are sums of power-of-two
+// multiples each wrapped to 16 bits.
+//
+// InverseDctReference carries the steps out literally. InverseDct gives the
+// same values faster: when the six inputs that can wrap (positions 1, 2, 3, 5,
+// 6 and 7) all lie in -1024..1023, no multiple wraps and every term is the plain
+// product, so the step is done with ordinary multiplications; a row or column
+// outside that range goes the literal way. Rows without AC values and blocks
+// with only a DC value are shortcuts of the same arithmetic.
+#include "decoder_context.h"
+
+namespace {
+
+// w(v): v reduced to a signed 16-bit value.
+inline std::int32_t W(std::int32_t v) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(v)); }
+
+inline std::int32_t Times44(std::int32_t x) { return W(x * 32) + W(x * 8) + W(x * 4); }
+inline std::int32_t Times42(std::int32_t x) { return W(x * 32) + W(x * 8) + W(x * 2); }
+inline std::int32_t Times38(std::int32_t x) { return W(x * 32) + W(x * 4) + W(x * 2); }
+inline std::int32_t Times25(std::int32_t x) { return W(x * 16) + W(x * 8) + x; }
+inline std::int32_t Times17(std::int32_t x) { return W(x * 16) + x; }
+inline std::int32_t Times9(std::int32_t x) { return W(x * 8) + x; }
+
+inline std::int16_t Out(std::int32_t sum, int shift) { return static_cast<std::int16_t>(sum >> shift); }
+
+// The one-dimensional step over x[0], x[stride], ..., x[7 * stride], in place.
+void StepLiteral(std::int16_t *x, int stride, int shift) {
+  std::int32_t x0 = x[0], x1 = x[stride], x2 = x[2 * stride], x3 = x[3 * stride], x4 = x[4 * stride],
+               x5 = x[5 * stride], x6 = x[6 * stride], x7 = x[7 * stride];
+  std::int32_t e0 = 32 * (x0 + x4), e1 = 32 * (x0 - x4);
+  std::int32_t m = Times42(x2) + Times17(x6);
+  std::int32_t n = Times17(x2) - Times42(x6);
+  std::int32_t p = Times44(x1) + Times38(x3) + Times25(x5) + Times9(x7);
+  std::int32_t q = Times38(x1) - Times9(x3) - Times44(x5) - Times25(x7);
+  std::int32_t r = Times25(x1) - Times44(x3) + Times9(x5) + Times38(x7);
+  std::int32_t s = Times9(x1) - Times25(x3) + Times38(x5) - Times44(x7);
+  x[0] = Out(e0 + m + p, shift);
+  x[7 * stride] = Out(e0 + m - p, shift);
+  x[stride] = Out(e1 + n + q, shift);
+  x[6 * stride] = Out(e1 + n - q, shift);
+  x[2 * stride] = Out(e1 - n + r, shift);
+  x[5 * stride] = Out(e1 - n - r, shift);
+  x[3 * stride] = Out(e0 - m + s, shift);
+  x[4 * stride] = Out(e0 - m - s, shift);
+}
+
+// Whether none of the multiples of these inputs wraps.
+inline bool InRange(std::int32_t x1, std::int32_t x2, std::int32_t x3, std::int32_t x5, std::int32_t x6,
+                    std::int32_t x7) {
+  return (((x1 + 1024) | (x2 + 1024) | (x3 + 1024) | (x5 + 1024) | (x6 + 1024) | (x7 + 1024)) & ~2047) == 0;
+}
+
+template <int Shift>
+inline void StepFast(std::int16_t *x, int stride) {
+  std::int32_t x0 = x[0], x1 = x[stride], x2 = x[2 * stride], x3 = x[3 * stride], x4 = x[4 * stride],
+               x5 = x[5 * stride], x6 = x[6 * stride], x7 = x[7 * stride];
+  if (!InRange(x1, x2, x3, x5, x6, x7)) return StepLiteral(x, stride, Shift);
+  std::int32_t e0 = 32 * (x0 + x4), e1 = 32 * (x0 - x4);
+  std::int32_t m = 42 * x2 + 17 * x6;
+  std::int32_t n = 17 * x2 - 42 * x6;
+  std::int32_t p = 44 * x1 + 38 * x3 + 25 * x5 + 9 * x7;
+  std::int32_t q = 38 * x1 - 9 * x3 - 44 * x5 - 25 * x7;
+  std::int32_t r = 25 * x1 - 44 * x3 + 9 * x5 + 38 * x7;
+  std::int32_t s = 9 * x1 - 25 * x3 + 38 * x5 - 44 * x7;
+  x[0] = Out(e0 + m + p, Shift);
+  x[7 * stride] = Out(e0 + m - p, Shift);
+  x[stride] = Out(e1 + n + q, Shift);
+  x[6 * stride] = Out(e1 + n - q, Shift);
+  x[2 * stride] = Out(e1 - n + r, Shift);
+  x[5 * stride] = Out(e1 - n - r, Shift);
+  x[3 * stride] = Out(e0 - m + s, Shift);
+  x[4 * stride] = Out(e0 - m - s, Shift);
+}
+
+inline bool RowHasAc(const std::int16_t *row) {
+  return (row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) != 0;
+}
+
+inline bool RowIsZero(const std::int16_t *row) { return (row[0] | RowHasAc(row)) == 0; }
+
+}  // namespace
+
+void InverseDctReference(std::int16_t *block) {
+  for (int row = 0; row < 8; ++row) StepLiteral(block + 8 * row, 1, 5);
+  for (int column = 0; column < 8; ++column) StepLiteral(block + column, 8, 8);
+}
+
+void InverseDct(std::int16_t *block) {
+  if (g_jpegLiteralPaths) return InverseDctReference(block);
+  // Only a DC value: every row pass output of row 0 is (32 x0) >> 5 = x0, the
+  // other rows stay 0, and every column gives (32 x0) >> 8.
+  bool rest = RowHasAc(block);
+  for (int row = 1; row < 8 && !rest; ++row) rest = !RowIsZero(block + 8 * row);
+  if (!rest) {
+    std::int16_t v = static_cast<std::int16_t>((32 * static_cast<std::int32_t>(block[0])) >> 8);
+    for (int i = 0; i < 64; ++i) block[i] = v;
+    return;
+  }
+  // Row pass: a row without AC values gives (32 x0) >> 5 = x0 in every cell
+  // (an all-zero row stays zero).
+  for (int row = 0; row < 8; ++row) {
+    std::int16_t *x = block + 8 * row;
+    if (RowHasAc(x)) {
+      StepFast<5>(x, 1);
+    } else if (x[0] != 0) {
+      for (int i = 1; i < 8; ++i) x[i] = x[0];
+    }
+  }
+  for (int column = 0; column < 8; ++column) StepFast<8>(block + column, 8);
+}

@@ -1,0 +1,31 @@
+// Dunmere's baseline JPEG decoder: a JFIF file in, a 24-bit DIB handle out.
+// Public interface (Parts 2.1 to 2.4 of the specification).
+#ifndef DUNMERE_JPEG_DECODER_H
+#define DUNMERE_JPEG_DECODER_H
+
+#include <windows.h>
+
+// DecoderResult: 0 means that a picture was produced.
+typedef int DecoderResult;
+enum {
+  DECODER_OK = 0,
+  DECODER_ALLOC_FAILED = 101,   // allocating a movable memory block failed
+  DECODER_LOCK_FAILED = 102,    // locking one failed (or the lookup tables of a Huffman table)
+  DECODER_OPEN_FAILED = 103,    // opening the file failed
+  DECODER_READ_FAILED = 104,    // obtaining its size or reading it failed
+  DECODER_BAD_STREAM = 105,     // malformed, truncated or unsupported stream
+  DECODER_NOT_BASELINE = 106    // a coding process other than baseline sequential Huffman
+};
+
+// Decodes the JPEG file `fileName` into a new 24-bit DIB (movable global block:
+// BITMAPINFOHEADER, then bottom-up BGR rows padded to 4 bytes, then 15 spare
+// rows). `*picture` is in and out: a non-null handle on entry is freed first;
+// on 0 it holds the new picture, which belongs to the caller; on any other
+// result it is null.
+DecoderResult DecodeJpegFile(const char *fileName, HGLOBAL *picture);
+
+// A short English meaning of a DecoderResult, for messages ("unknown result"
+// for codes outside the list).
+const char *DescribeDecoderResult(DecoderResult result);
+
+#endif

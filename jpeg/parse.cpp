@@ -1,0 +1,388 @@
+// Part 2.1: the decoder context and stream parsing. DecodeJpegFile reads the
+// whole file into one movable block, walks its marker segments into a
+// DecoderContext and, at the first SOS, hands over to the decode driver.
+#include <cstring>
+#include <new>
+
+#include "decoder_context.h"
+
+const std::uint16_t zigzagOrder[72] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34,
+    27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+
+namespace {
+
+// Advancing one byte: readPos forward, bytesLeft down.
+inline void Advance(DecoderContext *c, int n) {
+  c->readPos += n;
+  c->bytesLeft -= n;
+}
+
+inline std::uint8_t ReadByte(DecoderContext *c) {
+  std::uint8_t b = c->readPos[0];
+  Advance(c, 1);
+  return b;
+}
+
+inline std::uint16_t ReadWord(DecoderContext *c) {
+  std::uint16_t w = static_cast<std::uint16_t>((c->readPos[0] << 8) | c->readPos[1]);
+  Advance(c, 2);
+  return w;
+}
+
+void ReleaseBlock(HGLOBAL *handle, void *address) {
+  if (address != nullptr && *handle != nullptr) GlobalUnlock(*handle);
+  if (*handle != nullptr) GlobalFree(*handle);
+  *handle = nullptr;
+}
+
+template <typename T>
+bool ObtainBlock(HGLOBAL *handle, T **address, std::uint32_t bytes, DecoderResult *failure) {
+  *handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+  if (*handle == nullptr) {
+    *failure = DECODER_ALLOC_FAILED;
+    return false;
+  }
+  *address = static_cast<T *>(GlobalLock(*handle));
+  if (*address == nullptr) {
+    GlobalFree(*handle);
+    *handle = nullptr;
+    *failure = DECODER_LOCK_FAILED;
+    return false;
+  }
+  return true;
+}
+
+void ReleaseHuffmanSlot(DecoderContext *c, int slot) {
+  ReleaseBlock(&c->symbolTableHandle[slot], c->symbolTable[slot]);
+  ReleaseBlock(&c->lengthTableHandle[slot], c->lengthTable[slot]);
+  c->symbolTable[slot] = nullptr;
+  c->lengthTable[slot] = nullptr;
+}
+
+void EndParse(DecoderContext *c) { c->marker = MARKER_EOI; }
+
+void SetDcStartValues(DecoderContext *c, std::uint16_t firstEntry) {
+  c->dcPredictor[0] = static_cast<std::int16_t>(firstEntry != 0 ? 1024 / firstEntry : 1024);
+  c->dcPredictor[1] = 0;
+  c->dcPredictor[2] = 0;
+}
+
+// A parser that refuses the stream records the code and ends the parse.
+void Refuse(DecoderContext *c, DecoderResult code) {
+  if (c->refusal == 0) c->refusal = code;
+  EndParse(c);
+}
+
+}  // namespace
+
+void ReleaseDecoder(DecoderContext *c) {
+  for (int slot = 0; slot < HUFFMAN_SLOTS; ++slot) ReleaseHuffmanSlot(c, slot);
+  ReleaseBlock(&c->crBlockHandle, c->crBlock);
+  ReleaseBlock(&c->cbBlockHandle, c->cbBlock);
+  ReleaseBlock(&c->lumaBlocksHandle, c->lumaBlocks);
+  c->crBlock = c->cbBlock = c->lumaBlocks = nullptr;
+  ReleaseBlock(&c->bufferHandle, c->buffer);
+  c->buffer = nullptr;
+  c->readPos = nullptr;
+}
+
+// SOF0: precision, lines, samples per line, Nf and 3 bytes per component.
+void ParseStartOfFrame(DecoderContext *c, std::uint16_t payloadLength) {
+  if (payloadLength < 6) return Refuse(c, DECODER_BAD_STREAM);
+  std::uint8_t precision = ReadByte(c);
+  c->height = ReadWord(c);
+  c->width = ReadWord(c);
+  c->paddedHeight = static_cast<std::uint16_t>((c->height + 7) & ~7);
+  c->componentCount = ReadByte(c);
+  if (precision != 8 || c->width == 0 || c->height == 0 || c->componentCount > 4 ||
+      payloadLength < 6 + 3 * c->componentCount)
+    return Refuse(c, DECODER_BAD_STREAM);
+  for (int i = 0; i < c->componentCount; ++i) {
+    ReadByte(c);  // component identifier, not used
+    std::uint8_t sampling = ReadByte(c);
+    c->frameComponents[i].hSampling = sampling >> 4;
+    c->frameComponents[i].vSampling = sampling & 0x0F;
+    c->frameComponents[i].quantSlot = ReadByte(c);
+    if (c->frameComponents[i].quantSlot > 3) return Refuse(c, DECODER_BAD_STREAM);
+  }
+  c->frameSeen = 1;
+}
+
+void ParseQuantTables(DecoderContext *c, std::uint16_t n) {
+  while (n != 0) {
+    std::uint8_t b = ReadByte(c);
+    --n;
+    c->dqtPrecision = b >> 4;
+    c->dqtSlot = b & 0x0F;
+    if (c->dqtSlot > 3 || c->dqtPrecision > 1) return Refuse(c, DECODER_BAD_STREAM);
+    int entryBytes = c->dqtPrecision == 0 ? 1 : 2;
+    if (n < 64 * entryBytes) return Refuse(c, DECODER_BAD_STREAM);
+    std::uint16_t *table = c->quantTables[c->dqtSlot];
+    for (int j = 0; j < 64; ++j) table[zigzagOrder[j]] = entryBytes == 1 ? ReadByte(c) : ReadWord(c);
+    n = static_cast<std::uint16_t>(n - 64 * entryBytes);
+    c->quantDefined |= 1 << c->dqtSlot;
+    SetDcStartValues(c, c->quantTables[0][0]);
+  }
+}
+
+DecoderResult ParseHuffmanTables(DecoderContext *c, std::uint16_t n) {
+  while (n != 0) {
+    if (n < 17) {
+      Refuse(c, DECODER_BAD_STREAM);
+      return 0;
+    }
+    std::uint8_t b = ReadByte(c);
+    --n;
+    if ((b & 0xEC) != 0) {  // only 0x00..0x03 and 0x10..0x13
+      Refuse(c, DECODER_BAD_STREAM);
+      return 0;
+    }
+    int slot = b <= 15 ? b : b - 12;
+    c->huffmanSlot = static_cast<std::uint8_t>(slot);
+    ReleaseHuffmanSlot(c, slot);  // a slot defined again gets new tables
+
+    DecoderResult failure = 0;
+    HGLOBAL lengthsHandle = nullptr, codesHandle = nullptr;
+    std::uint8_t *lengths = nullptr;
+    std::uint16_t *codes = nullptr;
+    bool obtained = ObtainBlock(&c->lengthTableHandle[slot], &c->lengthTable[slot], LOOKUP_ENTRIES, &failure) &&
+                    ObtainBlock(&c->symbolTableHandle[slot], &c->symbolTable[slot], LOOKUP_ENTRIES, &failure) &&
+                    ObtainBlock(&lengthsHandle, &lengths, 257, &failure) &&
+                    ObtainBlock(&codesHandle, &codes, 257 * 2, &failure);
+    int used = -1;
+    if (obtained) used = BuildHuffmanLookup(c, c->lengthTable[slot], c->symbolTable[slot], lengths, codes, n);
+    ReleaseBlock(&codesHandle, codes);
+    ReleaseBlock(&lengthsHandle, lengths);
+    if (!obtained) {
+      ReleaseHuffmanSlot(c, slot);
+      EndParse(c);
+      return DECODER_LOCK_FAILED;
+    }
+    if (used < 0) {
+      Refuse(c, DECODER_BAD_STREAM);
+      return 0;
+    }
+    n = static_cast<std::uint16_t>(n - used);
+    BuildFastHuffman(c->lengthTable[slot], c->symbolTable[slot], slot >= 4, &c->fast[slot]);
+  }
+  return 0;
+}
+
+void ParseStartOfScan(DecoderContext *c, std::uint16_t payloadLength) {
+  c->samplingMode = 99;
+  if (payloadLength < 1) return Refuse(c, DECODER_BAD_STREAM);
+  c->scanComponentCount = ReadByte(c);
+  int ns = c->scanComponentCount;
+  if (ns == 0 || ns > 4 || payloadLength < 4 + 2 * ns) return Refuse(c, DECODER_BAD_STREAM);
+  for (int i = 0; i < ns; ++i) {
+    ReadByte(c);  // component selector, not used
+    std::uint8_t t = ReadByte(c);
+    c->scanComponents[i].dcSlot = t >> 4;
+    c->scanComponents[i].acSlot = static_cast<std::uint8_t>((t & 0x0F) + 4);
+  }
+  Advance(c, 3);  // spectral start and end, successive approximation: not checked
+
+  if (!c->frameSeen) return Refuse(c, DECODER_BAD_STREAM);
+  const FrameComponent *f = c->frameComponents;
+  if (c->componentCount == 3 && f[1].hSampling == 1 && f[1].vSampling == 1 && f[2].hSampling == 1 &&
+      f[2].vSampling == 1) {
+    int h = f[0].hSampling, v = f[0].vSampling;
+    c->samplingMode = h == 2 && v == 2 ? 4 : h == 1 && v == 2 ? 3 : h == 2 && v == 1 ? 2 : h == 1 && v == 1 ? 1 : 99;
+  } else if (c->componentCount == 1) {
+    c->samplingMode = 0;
+  }
+  if (c->samplingMode == 99) return Refuse(c, DECODER_BAD_STREAM);
+
+  // Scan component c is paired with frame component c by position. Every
+  // component the layout decodes must be in the scan and use defined tables.
+  int decoded = c->samplingMode == 0 ? 1 : 3;
+  if (ns < decoded) return Refuse(c, DECODER_BAD_STREAM);
+  for (int i = 0; i < decoded; ++i) {
+    const ScanComponent &s = c->scanComponents[i];
+    if (s.dcSlot > 3 || s.acSlot > 7 || c->lengthTable[s.dcSlot] == nullptr ||
+        c->lengthTable[s.acSlot] == nullptr || !(c->quantDefined & (1 << f[i].quantSlot))) {
+      c->samplingMode = 99;
+      return Refuse(c, DECODER_BAD_STREAM);
+    }
+    c->dcLength[i] = c->lengthTable[s.dcSlot];
+    c->dcSymbol[i] = c->symbolTable[s.dcSlot];
+    c->acLength[i] = c->lengthTable[s.acSlot];
+    c->acSymbol[i] = c->symbolTable[s.acSlot];
+    c->componentQuant[i] = c->quantTables[f[i].quantSlot];
+    c->dcFast[i] = &c->fast[s.dcSlot];
+    c->acFast[i] = &c->fast[s.acSlot];
+  }
+  c->bitOffset = 0;
+  BindScanTables(c);
+}
+
+DecoderResult LoadJpegFile(DecoderContext *c, const char *fileName) {
+  DecoderResult result = 0;
+  c->file = CreateFileA(fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (c->file == INVALID_HANDLE_VALUE) {
+    c->file = nullptr;
+    return DECODER_OPEN_FAILED;
+  }
+  // The size in 64 bits, so that a file too large for the buffer (whose byte
+  // count is a signed 32-bit number) is refused instead of read in part.
+  LONG high = 0;
+  DWORD low = SetFilePointer(c->file, 0, &high, FILE_END);
+  if (low == INVALID_SET_FILE_POINTER || SetFilePointer(c->file, 0, nullptr, FILE_BEGIN) != 0) {
+    result = DECODER_READ_FAILED;
+  } else {
+    std::uint64_t size = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low;
+    if (size + FILE_SLACK_BYTES > 0x7FFFFFFFu) {
+      result = DECODER_ALLOC_FAILED;
+    } else if (ObtainBlock(&c->bufferHandle, &c->buffer, static_cast<std::uint32_t>(size) + FILE_SLACK_BYTES, &result)) {
+      DWORD read = 0;
+      if (!ReadFile(c->file, c->buffer, static_cast<DWORD>(size), &read, nullptr)) result = DECODER_READ_FAILED;
+      c->bytesLeft = static_cast<std::int32_t>(size);
+      c->readPos = c->buffer;
+    }
+  }
+  CloseHandle(c->file);
+  c->file = nullptr;
+  return result;
+}
+
+DecoderResult FindStartOfImage(DecoderContext *c) {
+  for (;;) {
+    while (c->readPos[0] != 0xFF) {
+      Advance(c, 1);
+      if (c->bytesLeft <= 0) return DECODER_BAD_STREAM;
+    }
+    c->marker = ReadWord(c);
+    if (c->marker == MARKER_EOI || c->bytesLeft <= 0) return DECODER_BAD_STREAM;
+    if (c->marker == MARKER_SOI) break;
+  }
+  return c->readPos[0] == 0xFF ? 0 : DECODER_BAD_STREAM;
+}
+
+DecoderResult ReadNextMarker(DecoderContext *c) {
+  while (c->readPos[0] != 0xFF) {
+    Advance(c, 1);
+    if (c->bytesLeft < 0) return DECODER_BAD_STREAM;
+  }
+  std::uint8_t first = ReadByte(c);
+  if (c->bytesLeft < 0) return DECODER_BAD_STREAM;
+  std::uint8_t second = ReadByte(c);
+  if (c->bytesLeft < 0) return DECODER_BAD_STREAM;
+  c->marker = static_cast<std::uint16_t>((first << 8) | second);
+  return 0;
+}
+
+// Skipping moves readPos and bytesLeft together to the first byte after the
+// segment. A length below 2 (shorter than its own field) is refused.
+DecoderResult SkipSegment(DecoderContext *c) {
+  std::uint16_t length = ReadWord(c);
+  if (length < 2) return DECODER_BAD_STREAM;
+  Advance(c, length - 2);
+  return c->bytesLeft < 0 ? DECODER_BAD_STREAM : 0;
+}
+
+namespace {
+
+// The length rule: read L; refuse when fewer than L bytes are left after it
+// (or when L is below 2). Gives the payload length L - 2, or -1.
+int ReadSegmentLength(DecoderContext *c) {
+  std::uint16_t length = ReadWord(c);
+  if (length < 2 || c->bytesLeft < length) return -1;
+  return length - 2;
+}
+
+bool IsNonBaselineFrame(std::uint16_t m) {
+  return (m >= 0xFFC1 && m <= 0xFFC3) || (m >= 0xFFC5 && m <= 0xFFC7) || (m >= 0xFFC9 && m <= 0xFFCB) ||
+         (m >= 0xFFCD && m <= 0xFFCF) || m == MARKER_DAC;
+}
+
+bool IsSkippedSegment(std::uint16_t m) {
+  return m == 0xFFC8 || (m >= 0xFFDC && m <= 0xFFDF) || (m >= 0xFFE0 && m <= 0xFFEF) || (m >= 0xFFF0 && m <= 0xFFFE);
+}
+
+// The segment loop (step 9). Gives the call's result.
+DecoderResult RunSegmentLoop(DecoderContext *c, HGLOBAL *picture, ScanDriver driver) {
+  DecoderResult held = 0;
+  c->refusal = 0;
+  for (;;) {
+    if (ReadNextMarker(c) != 0) return DECODER_BAD_STREAM;
+    std::uint16_t m = c->marker;
+    if (m == MARKER_SOF0 || m == MARKER_DHT || m == MARKER_DQT || m == MARKER_SOS) {
+      int payload = ReadSegmentLength(c);
+      if (payload < 0) return DECODER_BAD_STREAM;
+      std::uint16_t n = static_cast<std::uint16_t>(payload);
+      if (m == MARKER_SOF0) {
+        ParseStartOfFrame(c, n);
+      } else if (m == MARKER_DQT) {
+        ParseQuantTables(c, n);
+      } else if (m == MARKER_DHT) {
+        DecoderResult r = ParseHuffmanTables(c, n);
+        if (r != 0) return r;
+      } else {
+        ParseStartOfScan(c, n);
+        if (c->refusal != 0) return c->refusal;
+        return driver(c, picture);
+      }
+      if (c->refusal != 0) return c->refusal;
+    } else if (IsNonBaselineFrame(m)) {
+      return DECODER_NOT_BASELINE;
+    } else if (IsSkippedSegment(m)) {
+      if (SkipSegment(c) != 0) return DECODER_BAD_STREAM;
+    } else if (m == MARKER_SOI) {
+      held = DECODER_BAD_STREAM;
+    } else if (m == MARKER_EOI) {
+      // The parse ended before any SOS: no picture was made, so never 0.
+      (void)held;
+      return DECODER_BAD_STREAM;
+    }
+    // RST0..RST7, 0xFF00..0xFFBF and 0xFFFF: nothing.
+  }
+}
+
+}  // namespace
+
+DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDriver driver) {
+  DecoderContext *c = static_cast<DecoderContext *>(::operator new(sizeof(DecoderContext), std::nothrow));
+  if (picture != nullptr && *picture != nullptr) {
+    GlobalFree(*picture);
+    *picture = nullptr;
+  }
+  if (c == nullptr) return DECODER_ALLOC_FAILED;
+  std::memset(c, 0, sizeof *c);
+  c->zigzag = zigzagOrder;
+  DecoderResult result = LoadJpegFile(c, fileName);
+  if (result == 0) result = FindStartOfImage(c);
+  if (result == 0) {
+    DecoderResult failure = 0;
+    if (!ObtainBlock(&c->lumaBlocksHandle, &c->lumaBlocks, 288 * 2, &failure) ||
+        !ObtainBlock(&c->cbBlockHandle, &c->cbBlock, 72 * 2, &failure) ||
+        !ObtainBlock(&c->crBlockHandle, &c->crBlock, 72 * 2, &failure))
+      result = failure;
+  }
+  if (result == 0) result = RunSegmentLoop(c, picture, driver);
+  ReleaseDecoder(c);
+  if (result != 0 && picture != nullptr && *picture != nullptr) {
+    GlobalFree(*picture);
+    *picture = nullptr;
+  }
+  ::operator delete(c);
+  return result;
+}
+
+DecoderResult DecodeJpegFile(const char *fileName, HGLOBAL *picture) {
+  return DecodeJpegFileWith(fileName, picture, DecodeScanToDib);
+}
+
+const char *DescribeDecoderResult(DecoderResult result) {
+  switch (result) {
+    case DECODER_OK: return "a picture was produced";
+    case DECODER_ALLOC_FAILED: return "allocating a movable memory block failed";
+    case DECODER_LOCK_FAILED: return "locking a movable memory block failed";
+    case DECODER_OPEN_FAILED: return "opening the file failed";
+    case DECODER_READ_FAILED: return "obtaining the file's size or reading it failed";
+    case DECODER_BAD_STREAM: return "malformed, truncated or unsupported stream";
+    case DECODER_NOT_BASELINE: return "a coding process other than baseline sequential Huffman";
+    default: return "unknown result";
+  }
+}

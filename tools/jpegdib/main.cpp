@@ -1,0 +1,86 @@
+// jpegdib: the decoder from the command line.
+//   jpegdib decode IN.jpg OUT.bmp
+// decodes IN.jpg with DecodeJpegFile and writes OUT.bmp: the 14-byte file
+// header ("BM", bfOffBits 54) followed by the DIB block exactly as the decoder
+// made it (header, pixel rows and the spare rows behind them). The exit status
+// is the DecoderResult (0 on success); on failure no file is written and the
+// code and its meaning go to stderr. Subcommands are looked up in a table, so
+// later ones (info, bmpinfo, decode --cooperative) slot in beside decode.
+#include <cstdio>
+#include <cstring>
+
+#include <windows.h>
+
+#include "jpeg_decoder.h"
+
+namespace {
+
+const int EXIT_USAGE = 2;
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: jpegdib decode IN.jpg OUT.bmp\n"
+               "  Decodes IN.jpg into a 24-bit bitmap file. Exit status: the decoder's\n"
+               "  result (0 = picture written; 101-106 = failure, no file written).\n");
+  return EXIT_USAGE;
+}
+
+// Writes the bitmap file; false when it could not be written completely (the
+// partial file is then removed).
+bool WriteBitmapFile(const char *path, HGLOBAL dib) {
+  SIZE_T size = GlobalSize(dib);
+  const BYTE *block = static_cast<const BYTE *>(GlobalLock(dib));
+  if (block == nullptr) return false;
+  BITMAPFILEHEADER fileHeader;
+  fileHeader.bfType = 0x4D42;  // "BM"
+  fileHeader.bfSize = static_cast<DWORD>(size + sizeof fileHeader);
+  fileHeader.bfReserved1 = 0;
+  fileHeader.bfReserved2 = 0;
+  fileHeader.bfOffBits = sizeof fileHeader + sizeof(BITMAPINFOHEADER);
+  bool ok = false;
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0, written2 = 0;
+    ok = WriteFile(file, &fileHeader, sizeof fileHeader, &written, nullptr) && written == sizeof fileHeader &&
+         WriteFile(file, block, static_cast<DWORD>(size), &written2, nullptr) && written2 == size;
+    ok = CloseHandle(file) && ok;
+    if (!ok) DeleteFileA(path);
+  }
+  GlobalUnlock(dib);
+  return ok;
+}
+
+int Decode(int argc, char **argv) {
+  if (argc != 2) return Usage();
+  HGLOBAL picture = nullptr;
+  DecoderResult result = DecodeJpegFile(argv[0], &picture);
+  if (result != DECODER_OK) {
+    std::fprintf(stderr, "jpegdib: %s: %d %s\n", argv[0], result, DescribeDecoderResult(result));
+    return result;
+  }
+  bool written = WriteBitmapFile(argv[1], picture);
+  GlobalFree(picture);
+  if (!written) {
+    std::fprintf(stderr, "jpegdib: %s: cannot write the bitmap file\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}
+
+struct Command {
+  const char *name;
+  int (*run)(int argc, char **argv);  // arguments after the subcommand
+};
+
+const Command kCommands[] = {
+    {"decode", Decode},
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2) return Usage();
+  for (const Command &command : kCommands)
+    if (std::strcmp(argv[1], command.name) == 0) return command.run(argc - 2, argv + 2);
+  return Usage();
+}

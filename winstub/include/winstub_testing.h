@@ -1,0 +1,29 @@
+// Test-only controls of the native Win32 stand-in: make a chosen later call of
+// GlobalAlloc, GlobalLock, GlobalReAlloc, CreateFileA, SetFilePointer or
+// ReadFile fail, and count the global blocks still allocated. Only the native
+// build has them; Windows builds test these paths not at all.
+#ifndef DUNMERE_WINSTUB_TESTING_H
+#define DUNMERE_WINSTUB_TESTING_H
+
+enum WinstubCall {
+  WINSTUB_GLOBAL_ALLOC,
+  WINSTUB_GLOBAL_LOCK,
+  WINSTUB_GLOBAL_REALLOC,
+  WINSTUB_CREATE_FILE,
+  WINSTUB_SET_FILE_POINTER,
+  WINSTUB_READ_FILE,
+  WINSTUB_WRITE_FILE,
+  WINSTUB_CALL_COUNT
+};
+
+// The `nth` call from now on (1 = the next one) of `call` fails; 0 disarms.
+void WinstubFailCall(WinstubCall call, int nth);
+// Disarms every failure.
+void WinstubResetFailures();
+// Number of calls of `call` since the process started.
+long WinstubCallCount(WinstubCall call);
+// Global blocks allocated and not yet freed, and locks not yet undone.
+long WinstubLiveBlocks();
+long WinstubLiveLocks();
+
+#endif
