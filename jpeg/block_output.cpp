@@ -4,6 +4,10 @@
 // row r below it is at dest - r x rowStride.
 #include "decoder_context.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // clamp(v): 0 below 0, 255 from 4096 on, else v >> 4.
@@ -58,13 +62,91 @@ inline void PutGrey(std::uint8_t *dest, const DecoderContext *c, int columns, in
   }
 }
 
+#if defined(__SSE2__)
+// Eight pixels side by side. 16 Y + 24 Cb and the other sums are formed in 32
+// bits by pmaddwd, exactly as PutPixel forms them; clamp(v) equals v >> 4
+// saturated to 0..255 (v < 0 gives a negative, v >= 4096 a value above 255),
+// which the two saturating packs do. Writes exactly 24 bytes.
+inline __m128i Pair(int a, int b) {
+  return _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(b) << 16) | (static_cast<std::uint32_t>(a) & 0xFFFF)));
+}
+
+inline __m128i Channel(__m128i first, __m128i second, __m128i weights) {
+  __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(first, second), weights), 4);
+  __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(first, second), weights), 4);
+  return _mm_packs_epi32(lo, hi);
+}
+
+inline __m128i GreenChannel(__m128i y, __m128i cb, __m128i cr) {
+  __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(y, cb), Pair(16, -9)),
+                             _mm_madd_epi16(_mm_unpacklo_epi16(cr, cr), Pair(-12, 0)));
+  __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(y, cb), Pair(16, -9)),
+                             _mm_madd_epi16(_mm_unpackhi_epi16(cr, cr), Pair(-12, 0)));
+  return _mm_packs_epi32(_mm_srai_epi32(lo, 4), _mm_srai_epi32(hi, 4));
+}
+
+// Four BGRX pixels (16 bytes) to 12 packed BGR bytes in the low bytes.
+inline __m128i PackFour(__m128i bgrx) {
+  const __m128i low3 = _mm_set_epi32(0, 0, 0, 0x00FFFFFF);
+  __m128i p0 = _mm_and_si128(bgrx, low3);
+  __m128i p1 = _mm_and_si128(_mm_srli_si128(bgrx, 1), _mm_slli_si128(low3, 3));
+  __m128i p2 = _mm_and_si128(_mm_srli_si128(bgrx, 2), _mm_slli_si128(low3, 6));
+  __m128i p3 = _mm_and_si128(_mm_srli_si128(bgrx, 3), _mm_slli_si128(low3, 9));
+  return _mm_or_si128(_mm_or_si128(p0, p1), _mm_or_si128(p2, p3));
+}
+
+inline void ConvertEight(std::uint8_t *p, __m128i y, __m128i cb, __m128i cr) {
+  __m128i b = Channel(y, cb, Pair(16, 24));
+  __m128i g = GreenChannel(y, cb, cr);
+  __m128i r = Channel(y, cr, Pair(16, 20));
+  __m128i bg = _mm_packus_epi16(b, g);          // b0..b7 g0..g7
+  __m128i rz = _mm_packus_epi16(r, _mm_setzero_si128());
+  __m128i bgPairs = _mm_unpacklo_epi8(bg, _mm_srli_si128(bg, 8));  // b0 g0 b1 g1 ...
+  __m128i rzPairs = _mm_unpacklo_epi8(rz, _mm_setzero_si128());    // r0 0 r1 0 ...
+  __m128i first = PackFour(_mm_unpacklo_epi16(bgPairs, rzPairs));  // pixels 0..3
+  __m128i second = PackFour(_mm_unpackhi_epi16(bgPairs, rzPairs)); // pixels 4..7
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(p), _mm_or_si128(first, _mm_slli_si128(second, 12)));
+  _mm_storel_epi64(reinterpret_cast<__m128i *>(p + 16), _mm_srli_si128(second, 4));
+}
+
+inline __m128i Load8(const std::int16_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+
+// A whole MCU of layout (H, V): per pixel row, eight or sixteen pixels.
+template <int H, int V>
+inline void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
+  const std::int16_t *luma = c->lumaBlocks;
+  std::ptrdiff_t stride = c->rowStride;
+  for (int r = 0; r < 8 * V; ++r) {
+    std::uint8_t *p = dest - r * stride;
+    const std::int16_t *lumaRow = luma + 64 * ((r >> 3) * H) + 8 * (r & 7);
+    __m128i cb = Load8(c->cbBlock + 8 * (r / V));
+    __m128i cr = Load8(c->crBlock + 8 * (r / V));
+    if (H == 1) {
+      ConvertEight(p, Load8(lumaRow), cb, cr);
+    } else {
+      ConvertEight(p, Load8(lumaRow), _mm_unpacklo_epi16(cb, cb), _mm_unpacklo_epi16(cr, cr));
+      ConvertEight(p + 24, Load8(lumaRow + 64), _mm_unpackhi_epi16(cb, cb), _mm_unpackhi_epi16(cr, cr));
+    }
+  }
+}
+#endif
+
+template <int H, int V>
+inline void PutWholeMcu(std::uint8_t *dest, const DecoderContext *c) {
+#if defined(__SSE2__)
+  PutWholeMcuLanes<H, V>(dest, c);
+#else
+  PutColourMcu<H, V>(dest, c, 8 * H, 8 * V);
+#endif
+}
+
 }  // namespace
 
 void PutGreyBlock(std::uint8_t *dest, const DecoderContext *c) { PutGrey(dest, c, 8, 8); }
-void PutMcuH1V1(std::uint8_t *dest, const DecoderContext *c) { PutColourMcu<1, 1>(dest, c, 8, 8); }
-void PutMcuH2V1(std::uint8_t *dest, const DecoderContext *c) { PutColourMcu<2, 1>(dest, c, 16, 8); }
-void PutMcuH1V2(std::uint8_t *dest, const DecoderContext *c) { PutColourMcu<1, 2>(dest, c, 8, 16); }
-void PutMcuH2V2(std::uint8_t *dest, const DecoderContext *c) { PutColourMcu<2, 2>(dest, c, 16, 16); }
+void PutMcuH1V1(std::uint8_t *dest, const DecoderContext *c) { PutWholeMcu<1, 1>(dest, c); }
+void PutMcuH2V1(std::uint8_t *dest, const DecoderContext *c) { PutWholeMcu<2, 1>(dest, c); }
+void PutMcuH1V2(std::uint8_t *dest, const DecoderContext *c) { PutWholeMcu<1, 2>(dest, c); }
+void PutMcuH2V2(std::uint8_t *dest, const DecoderContext *c) { PutWholeMcu<2, 2>(dest, c); }
 
 void PutGreyBlockClipped(std::uint8_t *dest, const DecoderContext *c, int columns, int rows) {
   PutGrey(dest, c, columns < 8 ? columns : 8, rows < 8 ? rows : 8);

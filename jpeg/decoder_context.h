@@ -16,10 +16,10 @@ const std::uint16_t MARKER_SOF0 = 0xFFC0, MARKER_DHT = 0xFFC4, MARKER_DAC = 0xFF
                     MARKER_SOI = 0xFFD8, MARKER_EOI = 0xFFD9, MARKER_SOS = 0xFFDA,
                     MARKER_DQT = 0xFFDB;
 
-// Lookahead ("fast") Huffman tables, derived from the 65,536-entry lookup pair
+// Lookahead ("fast") Huffman tables, built beside the 65,536-entry lookup pair
 // of a slot: one entry per value of the next FAST_BITS stream bits. They give
 // exactly what the full pair gives, only sooner; an entry whose 2^(16-FAST_BITS)
-// full-table entries do not all agree sends the decoder to the full pair.
+// full-pair entries do not all agree sends the decoder to the full pair.
 const int FAST_BITS = 10;
 const int FAST_ENTRIES = 1 << FAST_BITS;
 // codeEntry: symbol in bits 0-7, code length in bits 8-12, FAST_SLOW set when
@@ -131,10 +131,10 @@ DecoderResult SkipSegment(DecoderContext *context);
 
 // Part 2.2. BuildHuffmanLookup returns the bytes consumed, or -1 for a table
 // that is not a valid prefix code within `available` bytes (refused with 105).
+// It also fills the slot's lookahead table `fast` (when not null).
 int BuildHuffmanLookup(DecoderContext *context, std::uint8_t *lengthTable, std::uint8_t *symbolTable,
-                       std::uint8_t *codeLengths, std::uint16_t *codes, int available);
-void BuildFastHuffman(const std::uint8_t *lengthTable, const std::uint8_t *symbolTable,
-                      bool isAc, FastHuffman *fast);
+                       std::uint8_t *codeLengths, std::uint16_t *codes, int available, bool isAc,
+                       FastHuffman *fast);
 std::uint16_t PeekBits16(const DecoderContext *context);
 int ConsumeBits(DecoderContext *context);
 int DecodeDc(DecoderContext *context, int c);

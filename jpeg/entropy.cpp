@@ -8,8 +8,9 @@
 // and looks codes up FAST_BITS at a time; at the end of the block it turns its
 // position back into readPos, bitOffset and bytesLeft. In that region it sees
 // exactly the bits PeekBits16 sees and moves exactly as ConsumeBits moves, so
-// the blocks it decodes are the same; every other block (the end of the data,
-// exhausted data, the odd starting positions noted below) goes the literal way.
+// the blocks it decodes are the same; a block in which an advance would exhaust
+// the data, blocks after that, and the odd starting position noted below go the
+// literal way.
 #include <cstring>
 
 #include "decoder_context.h"
@@ -18,10 +19,6 @@ bool g_jpegLiteralPaths = false;
 
 namespace {
 
-// A block cannot pass more than 2 x 249 bytes (64 codes of at most 16 bits and
-// values of at most 16 bits, all of them stuffed), and the fast reader looks at
-// most 17 bytes beyond what it passes.
-const std::int32_t FAST_MARGIN = 600;
 
 inline std::uint8_t ReadByte(DecoderContext *c) {
   std::uint8_t b = c->readPos[0];
@@ -35,10 +32,46 @@ inline std::int32_t Extend(std::int32_t v, int s) {
   return v < (1 << (s - 1)) ? v - ((1 << s) - 1) : v;
 }
 
+// The lookahead table of a slot, from its codes (a valid prefix code: over-full
+// tables are refused). Where a code of at most FAST_BITS bits begins the next
+// FAST_BITS bits, all entries of the full pair under them hold that code's
+// length and symbol; where no code does, they are all 0 (length 0, symbol 0);
+// only under the prefix of a longer code do they differ, and such an entry
+// sends the decoder to the full pair.
+void BuildFastHuffman(const std::uint8_t *codeLengths, const std::uint16_t *codes, const std::uint8_t *symbols,
+                      int n, bool isAc, FastHuffman *fast) {
+  std::memset(fast->codeEntry, 0, sizeof fast->codeEntry);
+  for (int k = 0; k < n; ++k) {
+    int length = codeLengths[k];
+    if (length <= FAST_BITS) {
+      int first = codes[k] << (FAST_BITS - length), count = 1 << (FAST_BITS - length);
+      for (int i = first; i < first + count; ++i) fast->codeEntry[i] = static_cast<std::uint16_t>((length << 8) | symbols[k]);
+    } else {
+      fast->codeEntry[codes[k] >> (length - FAST_BITS)] = FAST_SLOW;
+    }
+  }
+  for (int i = 0; i < FAST_ENTRIES; ++i) {
+    fast->acEntry[i] = 0;
+    unsigned entry = fast->codeEntry[i];
+    if (!isAc || (entry & FAST_SLOW)) continue;
+    int length = (entry >> 8) & 31, symbol = entry & 0xFF;
+    int run = symbol >> 4, size = symbol & 0x0F;
+    if (length + size > FAST_BITS) continue;
+    std::int32_t value = 0;
+    if (size != 0) {
+      std::int32_t bits = (i >> (FAST_BITS - length - size)) & ((1 << size) - 1);
+      value = Extend(bits, size);
+    }
+    fast->acEntry[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 16) | FAST_AC_VALID |
+                       (run << 8) | (length + size);
+  }
+}
+
 }  // namespace
 
 int BuildHuffmanLookup(DecoderContext *c, std::uint8_t *lengthTable, std::uint8_t *symbolTable,
-                       std::uint8_t *codeLengths, std::uint16_t *codes, int available) {
+                       std::uint8_t *codeLengths, std::uint16_t *codes, int available, bool isAc,
+                       FastHuffman *fast) {
   if (available < 16) return -1;
   int n = 0;
   for (int length = 1; length <= 16; ++length) {
@@ -62,6 +95,7 @@ int BuildHuffmanLookup(DecoderContext *c, std::uint8_t *lengthTable, std::uint8_
     ++size;
   }
 
+  const std::uint8_t *symbols = c->readPos;
   for (k = 0; k < n; ++k) {
     std::uint8_t symbol = ReadByte(c);
     int length = codeLengths[k];
@@ -70,31 +104,8 @@ int BuildHuffmanLookup(DecoderContext *c, std::uint8_t *lengthTable, std::uint8_
     std::memset(lengthTable + first, length, count);
     std::memset(symbolTable + first, symbol, count);
   }
+  if (fast != nullptr) BuildFastHuffman(codeLengths, codes, symbols, n, isAc, fast);
   return 16 + n;
-}
-
-void BuildFastHuffman(const std::uint8_t *lengthTable, const std::uint8_t *symbolTable, bool isAc,
-                      FastHuffman *fast) {
-  const int span = LOOKUP_ENTRIES / FAST_ENTRIES;
-  for (int i = 0; i < FAST_ENTRIES; ++i) {
-    const std::uint8_t *lengths = lengthTable + i * span;
-    const std::uint8_t *symbols = symbolTable + i * span;
-    int length = lengths[0], symbol = symbols[0];
-    bool uniform = length <= FAST_BITS;
-    for (int j = 1; uniform && j < span; ++j) uniform = lengths[j] == length && symbols[j] == symbol;
-    fast->codeEntry[i] = uniform ? static_cast<std::uint16_t>((length << 8) | symbol) : FAST_SLOW;
-    fast->acEntry[i] = 0;
-    if (!isAc || !uniform) continue;
-    int run = symbol >> 4, size = symbol & 0x0F;
-    if (length + size > FAST_BITS) continue;
-    std::int32_t value = 0;
-    if (size != 0) {
-      std::int32_t bits = (i >> (FAST_BITS - length - size)) & ((1 << size) - 1);
-      value = Extend(bits, size);
-    }
-    fast->acEntry[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 16) | FAST_AC_VALID |
-                       (run << 8) | (length + size);
-  }
 }
 
 void BindScanTables(DecoderContext *c) {
@@ -269,7 +280,13 @@ inline void Skip(FastReader &r, int n) {
   r.count -= n;
 }
 
-int DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
+// Decodes a block as the literal reader would, provided no advance inside it
+// exhausts the data; gives false, with the context untouched, when one would
+// (the caller then decodes the block the literal way). A block cannot pass more
+// than 2 x 249 bytes (64 codes and values of at most 16 bits each, all bytes
+// stuffed) and the reader looks at most 17 bytes further, so from any position
+// inside the data it stays within the 1000 zero bytes behind it.
+bool DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
   FastReader r;
   r.bits = 0;
   r.count = 0;
@@ -302,7 +319,6 @@ int DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
     Skip(r, s);
   }
   std::int16_t predictor = static_cast<std::int16_t>(c->dcPredictor[comp] + diff);
-  c->dcPredictor[comp] = predictor;
   block[0] = static_cast<std::int16_t>(predictor * q[0]);
 
   // AC.
@@ -355,17 +371,20 @@ int DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
   } else {
     for (; passed > 0; --passed) p += (p[0] == 0xFF && p[1] == 0x00) ? 2 : 1;
   }
+  if (p - c->readPos > c->bytesLeft) return false;  // an advance would have exhausted the data
+  c->dcPredictor[comp] = predictor;
   c->bytesLeft -= static_cast<std::int32_t>(p - c->readPos);
   c->readPos = p;
   c->bitOffset = static_cast<std::int16_t>(passedBits & 7);
-  return 0;
+  return true;
 }
 
-inline int DecodeBlock(DecoderContext *c, int comp, std::int16_t *block) {
+int DecodeBlock(DecoderContext *c, int comp, std::int16_t *block) {
   // The fast reader also stays away from a start on the 00 of a stuffed pair
   // (PeekBits16 passes over it while ConsumeBits counts it as data).
-  if (!g_jpegLiteralPaths && c->bytesLeft >= FAST_MARGIN && !(c->readPos[0] == 0x00 && c->readPos[-1] == 0xFF))
-    return DecodeBlockFast(c, comp, block);
+  if (!g_jpegLiteralPaths && c->bytesLeft > 0 && !(c->readPos[0] == 0x00 && c->readPos[-1] == 0xFF) &&
+      DecodeBlockFast(c, comp, block))
+    return 0;
   return DecodeBlockLiteral(c, comp, block);
 }
 

@@ -152,7 +152,9 @@ DecoderResult ParseHuffmanTables(DecoderContext *c, std::uint16_t n) {
                     ObtainBlock(&lengthsHandle, &lengths, 257, &failure) &&
                     ObtainBlock(&codesHandle, &codes, 257 * 2, &failure);
     int used = -1;
-    if (obtained) used = BuildHuffmanLookup(c, c->lengthTable[slot], c->symbolTable[slot], lengths, codes, n);
+    if (obtained)
+      used = BuildHuffmanLookup(c, c->lengthTable[slot], c->symbolTable[slot], lengths, codes, n, slot >= 4,
+                                &c->fast[slot]);
     ReleaseBlock(&codesHandle, codes);
     ReleaseBlock(&lengthsHandle, lengths);
     if (!obtained) {
@@ -165,7 +167,6 @@ DecoderResult ParseHuffmanTables(DecoderContext *c, std::uint16_t n) {
       return 0;
     }
     n = static_cast<std::uint16_t>(n - used);
-    BuildFastHuffman(c->lengthTable[slot], c->symbolTable[slot], slot >= 4, &c->fast[slot]);
   }
   return 0;
 }

@@ -32,6 +32,14 @@ struct File {
 int g_failAt[WINSTUB_CALL_COUNT];
 long g_calls[WINSTUB_CALL_COUNT];
 long g_liveBlocks;
+unsigned long long g_allocationLimit;
+unsigned long long g_liveBytes;
+unsigned long long g_peakBytes;
+
+void AddLiveBytes(SIZE_T added, SIZE_T removed) {
+  g_liveBytes = g_liveBytes + added - removed;
+  if (g_liveBytes > g_peakBytes) g_peakBytes = g_liveBytes;
+}
 long g_liveLocks;
 
 // Counts the call and tells whether an armed failure fires on it.
@@ -55,13 +63,18 @@ File *AsFile(HANDLE h) {
 }  // namespace
 
 void WinstubFailCall(WinstubCall call, int nth) { g_failAt[call] = nth; }
+void WinstubSetAllocationLimit(unsigned long long bytes) { g_allocationLimit = bytes; }
 void WinstubResetFailures() { std::memset(g_failAt, 0, sizeof g_failAt); }
 long WinstubCallCount(WinstubCall call) { return g_calls[call]; }
 long WinstubLiveBlocks() { return g_liveBlocks; }
 long WinstubLiveLocks() { return g_liveLocks; }
+unsigned long long WinstubLiveBytes() { return g_liveBytes; }
+unsigned long long WinstubPeakBytes() { return g_peakBytes; }
+void WinstubResetPeakBytes() { g_peakBytes = g_liveBytes; }
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   if (Fails(WINSTUB_GLOBAL_ALLOC)) return nullptr;
+  if (g_allocationLimit != 0 && bytes > g_allocationLimit) return nullptr;
   Block *b = static_cast<Block *>(std::malloc(sizeof(Block)));
   if (b == nullptr) return nullptr;
   // Room for at least one byte, so that a block of size 0 still has an address.
@@ -75,16 +88,19 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   b->locks = 0;
   b->size = bytes;
   ++g_liveBlocks;
+  AddLiveBytes(bytes, 0);
   return b;
 }
 
 HGLOBAL GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
   Block *b = AsBlock(mem);
   if (b == nullptr || Fails(WINSTUB_GLOBAL_REALLOC)) return nullptr;
+  if (g_allocationLimit != 0 && bytes > g_allocationLimit) return nullptr;
   unsigned char *data = static_cast<unsigned char *>(std::realloc(b->data, bytes ? bytes : 1));
   if (data == nullptr) return nullptr;
   if ((flags & GMEM_ZEROINIT) && bytes > b->size) std::memset(data + b->size, 0, bytes - b->size);
   b->data = data;
+  AddLiveBytes(bytes, b->size);
   b->size = bytes;
   return b;
 }
@@ -110,6 +126,7 @@ HGLOBAL GlobalFree(HGLOBAL mem) {
   if (b == nullptr) return mem;
   g_liveLocks -= b->locks;
   --g_liveBlocks;
+  AddLiveBytes(0, b->size);
   b->magic = 0;
   std::free(b->data);
   std::free(b);

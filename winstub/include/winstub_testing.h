@@ -22,8 +22,16 @@ void WinstubFailCall(WinstubCall call, int nth);
 void WinstubResetFailures();
 // Number of calls of `call` since the process started.
 long WinstubCallCount(WinstubCall call);
+// GlobalAlloc and GlobalReAlloc fail for more than `bytes` (0 = no limit), as
+// on a machine with less memory.
+void WinstubSetAllocationLimit(unsigned long long bytes);
 // Global blocks allocated and not yet freed, and locks not yet undone.
 long WinstubLiveBlocks();
 long WinstubLiveLocks();
+// Bytes held in global blocks now, and the most held at once since the last
+// WinstubResetPeakBytes.
+unsigned long long WinstubLiveBytes();
+unsigned long long WinstubPeakBytes();
+void WinstubResetPeakBytes();
 
 #endif
