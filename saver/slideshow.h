@@ -60,7 +60,11 @@ int NextRandom();
 int SelectNextPicture(int32_t order);
 int ExtractPicture(int32_t number);
 
-// Presentation.
+// Presentation. ReleasePicture frees the current picture, if any, exactly once.
+void ReleasePicture();
+// Places the decoded picture in the client area: centred at its own size, or
+// stretched to the area shrunk to the picture's shape.
+void PlacePicture();
 void CALLBACK NextPictureTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime);
 void CALLBACK RevealTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime);
 

@@ -65,11 +65,7 @@ LRESULT OnDestroy(HWND window) {
 void StopSlideshow(HWND window) {
     KillTimer(window, NEXT_PICTURE_TIMER);
     KillTimer(window, REVEAL_TIMER);
-    if (g_slideshow.picture) {
-        GlobalFree(g_slideshow.picture);
-        g_slideshow.picture = nullptr;
-        g_slideshow.revealing = false;
-    }
+    ReleasePicture();
     DeleteFileA(g_slideshow.tempFile);
 }
 
