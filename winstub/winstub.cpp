@@ -31,6 +31,7 @@ struct File {
 
 int g_failAt[WINSTUB_CALL_COUNT];
 long g_calls[WINSTUB_CALL_COUNT];
+unsigned g_lastBytes[WINSTUB_CALL_COUNT];
 long g_liveBlocks;
 unsigned long long g_allocationLimit;
 unsigned long long g_liveBytes;
@@ -66,6 +67,7 @@ void WinstubFailCall(WinstubCall call, int nth) { g_failAt[call] = nth; }
 void WinstubSetAllocationLimit(unsigned long long bytes) { g_allocationLimit = bytes; }
 void WinstubResetFailures() { std::memset(g_failAt, 0, sizeof g_failAt); }
 long WinstubCallCount(WinstubCall call) { return g_calls[call]; }
+unsigned WinstubLastBytes(WinstubCall call) { return g_lastBytes[call]; }
 long WinstubLiveBlocks() { return g_liveBlocks; }
 long WinstubLiveLocks() { return g_liveLocks; }
 unsigned long long WinstubLiveBytes() { return g_liveBytes; }
@@ -225,3 +227,71 @@ BOOL CloseHandle(HANDLE object) {
 }
 
 BOOL DeleteFileA(LPCSTR name) { return name != nullptr && unlink(name) == 0; }
+
+HFILE OpenFile(LPCSTR name, LPOFSTRUCT reopen, UINT style) {
+  if (reopen != nullptr) {
+    std::memset(reopen, 0, sizeof *reopen);
+    reopen->cBytes = sizeof *reopen;
+  }
+  if (Fails(WINSTUB_OPEN_FILE) || name == nullptr) return HFILE_ERROR;
+  // The name must fit OFSTRUCT, terminator included, as on Windows.
+  std::size_t length = std::strlen(name);
+  if (length >= OFS_MAXPATHNAME) return HFILE_ERROR;
+  if (reopen != nullptr) std::memcpy(reopen->szPathName, name, length + 1);
+  if (style & OF_DELETE) return unlink(name) == 0 ? TRUE : HFILE_ERROR;
+  int mode = (style & 3) == OF_WRITE ? O_WRONLY : (style & 3) == OF_READWRITE ? O_RDWR : O_RDONLY;
+  if (style & OF_CREATE) mode = (mode == O_RDONLY ? O_RDWR : mode) | O_CREAT | O_TRUNC;
+  int fd = open(name, mode | O_CLOEXEC, 0644);
+  if (fd < 0) return HFILE_ERROR;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return HFILE_ERROR;
+  }
+  return fd;
+}
+
+UINT _lread(HFILE file, LPVOID buffer, UINT bytes) {
+  g_lastBytes[WINSTUB_LREAD] = bytes;
+  if (Fails(WINSTUB_LREAD)) return static_cast<UINT>(HFILE_ERROR);
+  UINT done = 0;
+  while (done < bytes) {
+    ssize_t n = read(file, static_cast<char *>(buffer) + done, bytes - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return static_cast<UINT>(HFILE_ERROR);
+    if (n == 0) break;
+    done += static_cast<UINT>(n);
+  }
+  return done;
+}
+
+UINT _lwrite(HFILE file, LPCCH buffer, UINT bytes) {
+  g_lastBytes[WINSTUB_LWRITE] = bytes;
+  if (Fails(WINSTUB_LWRITE)) return static_cast<UINT>(HFILE_ERROR);
+  if (bytes == 0) {
+    off_t here = lseek(file, 0, SEEK_CUR);
+    return here >= 0 && ftruncate(file, here) == 0 ? 0 : static_cast<UINT>(HFILE_ERROR);
+  }
+  UINT done = 0;
+  while (done < bytes) {
+    ssize_t n = write(file, buffer + done, bytes - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return static_cast<UINT>(HFILE_ERROR);
+    done += static_cast<UINT>(n);
+  }
+  return done;
+}
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+  if (Fails(WINSTUB_LLSEEK)) return HFILE_ERROR;
+  int whence = origin == FILE_BEGIN ? SEEK_SET : origin == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+  off_t pos = lseek(file, offset, whence);
+  // Positions past 2 GB do not fit the result.
+  if (pos < 0 || pos > 0x7FFFFFFF) return HFILE_ERROR;
+  return static_cast<LONG>(pos);
+}
+
+HFILE _lclose(HFILE file) {
+  ++g_calls[WINSTUB_LCLOSE];
+  return close(file) == 0 ? 0 : HFILE_ERROR;
+}

@@ -80,8 +80,39 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD bytesWritten,
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR name);
 
+// The older file calls that the bitmap files use. An HFILE here is the POSIX
+// file descriptor; names of OFS_MAXPATHNAME characters or more are refused, and
+// _lwrite of 0 bytes cuts the file off at the current position, as on Windows.
+typedef int HFILE;
+typedef const char *LPCCH;
+#define HFILE_ERROR ((HFILE)-1)
+#define OFS_MAXPATHNAME 128
+#define OF_READ 0x0000
+#define OF_WRITE 0x0001
+#define OF_READWRITE 0x0002
+#define OF_DELETE 0x0200
+#define OF_CREATE 0x1000
+
+typedef struct _OFSTRUCT {
+  BYTE cBytes;
+  BYTE fFixedDisk;
+  WORD nErrCode;
+  WORD Reserved1;
+  WORD Reserved2;
+  CHAR szPathName[OFS_MAXPATHNAME];
+} OFSTRUCT, *LPOFSTRUCT;
+
+HFILE OpenFile(LPCSTR name, LPOFSTRUCT reopen, UINT style);
+UINT _lread(HFILE file, LPVOID buffer, UINT bytes);
+UINT _lwrite(HFILE file, LPCCH buffer, UINT bytes);
+LONG _llseek(HFILE file, LONG offset, int origin);
+HFILE _lclose(HFILE file);
+
 // Bitmaps: the records keep Windows' layout (BITMAPFILEHEADER is packed to 2).
 #define BI_RGB 0L
+#define BI_RLE8 1L
+#define BI_RLE4 2L
+#define BI_BITFIELDS 3L
 
 typedef struct tagRGBQUAD {
   BYTE rgbBlue;

@@ -1,6 +1,7 @@
 // Test-only controls of the native Win32 stand-in: make a chosen later call of
-// GlobalAlloc, GlobalLock, GlobalReAlloc, CreateFileA, SetFilePointer or
-// ReadFile fail, and count the global blocks still allocated. Only the native
+// GlobalAlloc, GlobalLock, GlobalReAlloc, CreateFileA, SetFilePointer,
+// ReadFile, WriteFile or one of the OpenFile and _l calls fail, count the calls,
+// and count the global blocks still allocated. Only the native
 // build has them; Windows builds test these paths not at all.
 #ifndef DUNMERE_WINSTUB_TESTING_H
 #define DUNMERE_WINSTUB_TESTING_H
@@ -13,6 +14,11 @@ enum WinstubCall {
   WINSTUB_SET_FILE_POINTER,
   WINSTUB_READ_FILE,
   WINSTUB_WRITE_FILE,
+  WINSTUB_OPEN_FILE,
+  WINSTUB_LREAD,
+  WINSTUB_LWRITE,
+  WINSTUB_LLSEEK,
+  WINSTUB_LCLOSE,
   WINSTUB_CALL_COUNT
 };
 
@@ -22,6 +28,8 @@ void WinstubFailCall(WinstubCall call, int nth);
 void WinstubResetFailures();
 // Number of calls of `call` since the process started.
 long WinstubCallCount(WinstubCall call);
+// The byte count the last _lread or _lwrite call asked for.
+unsigned WinstubLastBytes(WinstubCall call);
 // GlobalAlloc and GlobalReAlloc fail for more than `bytes` (0 = no limit), as
 // on a machine with less memory.
 void WinstubSetAllocationLimit(unsigned long long bytes);
