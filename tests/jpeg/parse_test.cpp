@@ -3,6 +3,7 @@
 // file failures (native build only: the stand-in can make them happen).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "test_support.h"
@@ -29,9 +30,12 @@ long Segment(const Bytes &b, std::uint8_t code, int nth = 0) {
 int SegmentLength(const Bytes &b, long at) { return (b[at + 2] << 8) | b[at + 3]; }
 
 Bytes MakeSegment(std::uint8_t code, const Bytes &payload) {
-  Bytes s = {0xFF, code, static_cast<std::uint8_t>((payload.size() + 2) >> 8),
-             static_cast<std::uint8_t>((payload.size() + 2) & 0xFF)};
-  s.insert(s.end(), payload.begin(), payload.end());
+  Bytes s(4 + payload.size());
+  s[0] = 0xFF;
+  s[1] = code;
+  s[2] = static_cast<std::uint8_t>((payload.size() + 2) >> 8);
+  s[3] = static_cast<std::uint8_t>((payload.size() + 2) & 0xFF);
+  std::copy(payload.begin(), payload.end(), s.begin() + 4);
   return s;
 }
 
