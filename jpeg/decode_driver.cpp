@@ -132,6 +132,10 @@ DecoderResult RunScanToDib(DecoderContext *c, HGLOBAL *dib, std::uint32_t dibRow
         McuGateAnswer answer = gate->beforeWholeMcu(gate);
         if (answer == MCU_GATE_AGAIN) continue;
         if (answer == MCU_GATE_LEAVE_ROW) break;
+        if (answer == MCU_GATE_STOP) {
+          stop = true;
+          break;
+        }
       }
       int status = DecodeMcu(c, layout);
       layout.whole(at(x, y), c);

@@ -49,8 +49,9 @@ struct ScanComponent {
 struct DecoderContext;
 
 // The before-whole-MCU gate of the traversal (step 4.1.1 of Part 2.4), for the
-// cooperative twin of Part 2.5: null for DecodeScanToDib.
-enum McuGateAnswer { MCU_GATE_DECODE, MCU_GATE_AGAIN, MCU_GATE_LEAVE_ROW };
+// cooperative twin of Part 2.5: null for DecodeScanToDib. MCU_GATE_STOP ends the
+// traversal there, as exhausted data does (the picture so far, result 0).
+enum McuGateAnswer { MCU_GATE_DECODE, MCU_GATE_AGAIN, MCU_GATE_LEAVE_ROW, MCU_GATE_STOP };
 struct McuGate {
   McuGateAnswer (*beforeWholeMcu)(McuGate *gate);
 };
@@ -151,6 +152,8 @@ void InverseDctReference(std::int16_t *block);
 
 // Part 2.4.
 DecoderResult DecodeScanToDib(DecoderContext *context, HGLOBAL *dib);
+// Its twin that services the thread's message queue (cooperative.cpp).
+DecoderResult DecodeScanToDibCooperative(DecoderContext *context, HGLOBAL *dib);
 // The shared driver: `dibRows` rows are allocated besides the 15 spare ones
 // (height, or paddedHeight for Part 2.5); `gate` may be null.
 DecoderResult RunScanToDib(DecoderContext *context, HGLOBAL *dib, std::uint32_t dibRows, McuGate *gate);

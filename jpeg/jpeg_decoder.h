@@ -24,6 +24,15 @@ enum {
 // result it is null.
 DecoderResult DecodeJpegFile(const char *fileName, HGLOBAL *picture);
 
+// The same decode, keeping the calling thread's message queue serviced: before
+// every whole MCU of the full MCU rows, each queued message is translated and
+// dispatched (window procedures of the thread run from inside the decode; they
+// must not free or unlock `*picture` nor decode into it). A quit message ends
+// the decode there: it is posted again with its exit code and the result is 0
+// with the rows decoded so far (the rest black). The DIB block holds the height
+// rounded up to a multiple of 8 plus 15 spare rows; the header is the same.
+DecoderResult DecodeJpegFileCooperative(const char *fileName, HGLOBAL *picture);
+
 // A short English meaning of a DecoderResult, for messages ("unknown result"
 // for codes outside the list).
 const char *DescribeDecoderResult(DecoderResult result);

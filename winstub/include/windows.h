@@ -164,6 +164,42 @@ typedef struct tagBITMAPFILEHEADER {
 } BITMAPFILEHEADER;
 #pragma pack(pop)
 
+// Messages and message boxes. The native build has no windows, so its thread
+// queue can hold nothing but the quit message that PostQuitMessage posts;
+// MessageBoxA writes its caption and text to stderr and answers IDOK.
+typedef void *HWND;
+typedef std::uintptr_t WPARAM;
+typedef std::intptr_t LPARAM;
+typedef std::intptr_t LRESULT;
+
+#define WM_QUIT 0x0012
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+#define MB_OK 0x00000000
+#define MB_ICONEXCLAMATION 0x00000030
+#define MB_SYSTEMMODAL 0x00001000
+#define IDOK 1
+
+typedef struct tagPOINT {
+  LONG x;
+  LONG y;
+} POINT;
+
+typedef struct tagMSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+} MSG, *LPMSG;
+
+BOOL PeekMessageA(LPMSG msg, HWND window, UINT first, UINT last, UINT remove);
+BOOL TranslateMessage(const MSG *msg);
+LRESULT DispatchMessageA(const MSG *msg);
+void PostQuitMessage(int exitCode);
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
 static_assert(sizeof(RGBQUAD) == 4, "RGBQUAD is 4 bytes");
 static_assert(sizeof(RGBTRIPLE) == 3, "RGBTRIPLE is 3 bytes");
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");

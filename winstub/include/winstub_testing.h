@@ -42,4 +42,7 @@ unsigned long long WinstubLiveBytes();
 unsigned long long WinstubPeakBytes();
 void WinstubResetPeakBytes();
 
+// Number of PeekMessageA calls since the process started.
+long WinstubPeekMessageCount();
+
 #endif
