@@ -1,0 +1,47 @@
+# Runs `jpegdib decode` as users do: a picture gives status 0 and a bitmap
+# file of 14 + DIB bytes starting "BM" with bfOffBits 54; a missing file gives
+# status 103 and no output; a progressive one 106 and no output.
+# cmake -DJPEGDIB=... -DDATA=... -DWORK=... [-DEMULATOR=...] -P jpegdib_test.cmake
+function(host_path out path)
+  if(EMULATOR)
+    string(REPLACE "/" "\\" path "${path}")
+    set(path "Z:${path}")
+  endif()
+  set(${out} "${path}" PARENT_SCOPE)
+endfunction()
+
+function(run_jpegdib expected in out)
+  host_path(hin "${in}")
+  host_path(hout "${out}")
+  file(REMOVE "${out}")
+  execute_process(COMMAND ${EMULATOR} "${JPEGDIB}" decode "${hin}" "${hout}"
+                  RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL expected)
+    message(FATAL_ERROR "jpegdib decode ${in}: status ${rc}, expected ${expected} (${err})")
+  endif()
+  if(expected EQUAL 0)
+    if(NOT EXISTS "${out}")
+      message(FATAL_ERROR "no bitmap file written for ${in}")
+    endif()
+  else()
+    if(EXISTS "${out}")
+      message(FATAL_ERROR "a bitmap file was written on failure for ${in}")
+    endif()
+    if(NOT err MATCHES "${expected} ")
+      message(FATAL_ERROR "stderr does not give the code: ${err}")
+    endif()
+  endif()
+endfunction()
+
+separate_arguments(EMULATOR)
+run_jpegdib(0 "${DATA}/chelsea-17x17-2x2.jpg" "${WORK}/jpegdib-out.bmp")
+file(READ "${WORK}/jpegdib-out.bmp" head LIMIT 54 HEX)
+file(SIZE "${WORK}/jpegdib-out.bmp" size)
+string(SUBSTRING "${head}" 0 4 magic)
+string(SUBSTRING "${head}" 20 8 offBits)
+# 14 + 40 + (17 + 15) rows x 52 bytes
+if(NOT magic STREQUAL "424d" OR NOT offBits STREQUAL "36000000" OR NOT size EQUAL 1718)
+  message(FATAL_ERROR "bad bitmap file: ${magic} ${offBits} ${size}")
+endif()
+run_jpegdib(103 "${WORK}/no-such-file.jpg" "${WORK}/jpegdib-missing.bmp")
+run_jpegdib(106 "${DATA}/rocket-47x31-progressive.jpg" "${WORK}/jpegdib-progressive.bmp")
