@@ -1,11 +1,13 @@
 // jpegdib: the decoder from the command line.
-//   jpegdib decode IN.jpg OUT.bmp
-// decodes IN.jpg with DecodeJpegFile and writes OUT.bmp: the 14-byte file
-// header ("BM", bfOffBits 54) followed by the DIB block exactly as the decoder
-// made it (header, pixel rows and the spare rows behind them). The exit status
-// is the DecoderResult (0 on success); on failure no file is written and the
-// code and its meaning go to stderr. Subcommands are looked up in a table, so
-// later ones (info, bmpinfo, decode --cooperative) slot in beside decode.
+//   jpegdib decode [--cooperative] IN.jpg OUT.bmp
+// decodes IN.jpg with DecodeJpegFile (or DecodeJpegFileCooperative) and writes
+// OUT.bmp: the 14-byte file header ("BM", bfOffBits 54) followed by the DIB
+// block exactly as the decoder made it (header, pixel rows and the spare rows
+// behind them). The exit status is the DecoderResult (0 on success); on
+// failure no file is written and the code and its meaning go to stderr.
+//   jpegdib info IN.jpg
+// prints the information scan of IN.jpg as one JSON object (info.cpp).
+// Subcommands are looked up in a table.
 #include <cstdio>
 #include <cstring>
 
@@ -13,15 +15,21 @@
 
 #include "jpeg_decoder.h"
 
+int RunInfoCommand(int argc, char **argv);  // info.cpp
+
 namespace {
 
 const int EXIT_USAGE = 2;
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: jpegdib decode IN.jpg OUT.bmp\n"
+               "usage: jpegdib decode [--cooperative] IN.jpg OUT.bmp\n"
                "  Decodes IN.jpg into a 24-bit bitmap file. Exit status: the decoder's\n"
-               "  result (0 = picture written; 101-106 = failure, no file written).\n");
+               "  result (0 = picture written; 101-106 = failure, no file written).\n"
+               "  --cooperative decodes through the entry that services the message queue.\n"
+               "usage: jpegdib info IN.jpg\n"
+               "  Prints the information scan of IN.jpg as one JSON object. Exit status:\n"
+               "  the scan's result.\n");
   return EXIT_USAGE;
 }
 
@@ -51,9 +59,14 @@ bool WriteBitmapFile(const char *path, HGLOBAL dib) {
 }
 
 int Decode(int argc, char **argv) {
+  bool cooperative = argc > 0 && std::strcmp(argv[0], "--cooperative") == 0;
+  if (cooperative) {
+    --argc;
+    ++argv;
+  }
   if (argc != 2) return Usage();
   HGLOBAL picture = nullptr;
-  DecoderResult result = DecodeJpegFile(argv[0], &picture);
+  DecoderResult result = cooperative ? DecodeJpegFileCooperative(argv[0], &picture) : DecodeJpegFile(argv[0], &picture);
   if (result != DECODER_OK) {
     std::fprintf(stderr, "jpegdib: %s: %d %s\n", argv[0], result, DescribeDecoderResult(result));
     return result;
@@ -74,6 +87,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"decode", Decode},
+    {"info", RunInfoCommand},
 };
 
 }  // namespace
