@@ -1,0 +1,259 @@
+// Bitmap files read and written through OpenFile and the _l calls: files that
+// ImageMagick made, files without the "BM" header, round trips, and the pieces
+// bulk transfers go in.
+#include "bmp_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <winstub_testing.h>
+
+FileCalls CountedFileCalls() {
+    return {WinstubCallCount(WINSTUB_LREAD), WinstubCallCount(WINSTUB_LWRITE), WinstubLastBytes(WINSTUB_LREAD),
+            WinstubLastBytes(WINSTUB_LWRITE)};
+}
+#endif
+
+namespace {
+
+TEST(BmpFile, ImageMagickFilesLoadWithTheirOwnPixels) {
+    for (const Sample& s : Samples()) {
+        SCOPED_TRACE(s.name);
+        const std::vector<Rgb> expected = ExpectedPixels(SamplePath(s, ".rgb"));
+        ASSERT_EQ(expected.size(), size_t(s.width * s.height)) << "samples/ not made?";
+        HGLOBAL dib = LoadBmpFile(SamplePath(s).c_str());
+        ASSERT_NE(dib, nullptr);
+        const BITMAPINFOHEADER h = BlockHeader(dib);
+        EXPECT_EQ(h.biSize, 40u);
+        EXPECT_EQ(h.biWidth, s.width);
+        EXPECT_EQ(h.biHeight, s.height);
+        EXPECT_EQ(h.biBitCount, s.bits);
+        EXPECT_EQ(h.biCompression, s.compression);
+        const DWORD stride = (DWORD(s.width) * s.bits + 31) / 32 * 4;
+        EXPECT_EQ(h.biSizeImage, stride * DWORD(s.height));
+        const DWORD colors = s.bits <= 8 ? 1u << s.bits : 0;
+        if (s.core) {
+            // Core files become full headers naming their whole table.
+            EXPECT_EQ(h.biClrUsed, colors);
+            EXPECT_EQ(h.biClrImportant, colors);
+        } else if (s.bits <= 8) {
+            EXPECT_GT(h.biClrUsed, 0u);
+            EXPECT_LE(h.biClrUsed, colors);
+        }
+        EXPECT_EQ(GlobalSize(dib), 40 + ColorTableBytes(&h) + h.biSizeImage);
+        const Bytes block = BlockBytes(dib);
+        for (unsigned i = 0; i < ColorCount(&h); ++i) EXPECT_EQ(block[40 + 4 * i + 3], 0) << "entry " << i;
+        EXPECT_EQ(DibPixels(dib), expected);
+        GlobalFree(dib);
+    }
+}
+
+TEST(BmpFile, BothHeaderFormsOfOnePictureGiveTheSameColours) {
+    for (const char* base : {"mono", "pal4", "pal8", "true24"}) {
+        HGLOBAL full = LoadBmpFile((std::string("samples/") + base + "-BMP3.bmp").c_str());
+        HGLOBAL core = LoadBmpFile((std::string("samples/") + base + "-BMP2.bmp").c_str());
+        ASSERT_TRUE(full && core) << base;
+        EXPECT_EQ(DibPixels(core), DibPixels(full)) << base;
+        GlobalFree(full);
+        GlobalFree(core);
+    }
+}
+
+TEST(BmpFile, AFileWithoutTheFileHeaderIsReadFromItsFirstByte) {
+    for (const char* name : {"pal8-BMP3", "pal4-BMP2", "true24-BMP3"}) {
+        SCOPED_TRACE(name);
+        Bytes file = ReadFileBytes(std::string("samples/") + name + ".bmp");
+        ASSERT_GT(file.size(), 14u);
+        WriteFileBytes("bare.dib", Bytes(file.begin() + 14, file.end()));
+        HGLOBAL bare = LoadBmpFile("bare.dib");
+        HGLOBAL whole = LoadBmpFile((std::string("samples/") + name + ".bmp").c_str());
+        ASSERT_TRUE(bare && whole);
+        EXPECT_EQ(BlockBytes(bare), BlockBytes(whole));
+        GlobalFree(bare);
+        GlobalFree(whole);
+    }
+}
+
+TEST(BmpFile, SavedFilesCountTheWholeBlockAndLoadBackUnchanged) {
+    for (const Sample& s : Samples()) {
+        SCOPED_TRACE(s.name);
+        HGLOBAL dib = LoadBmpFile(SamplePath(s).c_str());
+        ASSERT_NE(dib, nullptr);
+        ASSERT_TRUE(SaveBmpFile("saved.bmp", dib));
+        const Bytes file = ReadFileBytes("saved.bmp");
+        BITMAPFILEHEADER fh;
+        ASSERT_EQ(file.size(), GlobalSize(dib) + sizeof fh);
+        std::memcpy(&fh, file.data(), sizeof fh);
+        EXPECT_EQ(WORD(fh.bfType), 0x4D42);
+        EXPECT_EQ(DWORD(fh.bfSize), file.size());
+        EXPECT_EQ(fh.bfReserved1 | fh.bfReserved2, 0);
+        const BITMAPINFOHEADER h = BlockHeader(dib);
+        EXPECT_EQ(DWORD(fh.bfOffBits), 14u + 40u + ColorTableBytes(&h));
+        HGLOBAL again = LoadBmpFile("saved.bmp");
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(BlockBytes(again), BlockBytes(dib));
+        GlobalFree(again);
+        GlobalFree(dib);
+    }
+}
+
+TEST(BmpFile, ABlockLargerThanItsPictureIsSavedWhole) {
+    // As the decoder leaves them: a 24-bit header, the rows, and spare rows behind.
+    const LONG width = 5, height = 3;
+    const DWORD stride = 16, spare = 15 * stride;
+    HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + stride * height + spare);
+    auto* bytes = static_cast<uint8_t*>(GlobalLock(dib));
+    BITMAPINFOHEADER h{};
+    h.biSize = 40;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = 24;
+    std::memcpy(bytes, &h, sizeof h);
+    for (DWORD i = 0; i < stride * height; ++i) bytes[40 + i] = uint8_t(i * 7 + 1);
+    GlobalUnlock(dib);
+
+    ASSERT_TRUE(SaveBmpFile("spare.bmp", dib));
+    const Bytes file = ReadFileBytes("spare.bmp");
+    BITMAPFILEHEADER fh;
+    std::memcpy(&fh, file.data(), sizeof fh);
+    EXPECT_EQ(DWORD(fh.bfSize), 14 + 40 + stride * height + spare);
+    EXPECT_EQ(file.size(), DWORD(fh.bfSize));
+    EXPECT_EQ(DWORD(fh.bfOffBits), 54u);
+    HGLOBAL loaded = LoadBmpFile("spare.bmp");
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(GlobalSize(loaded), 40 + stride * height) << "the spare rows are not part of the picture";
+    EXPECT_EQ(DibPixels(loaded), DibPixels(dib));
+    GlobalFree(loaded);
+    GlobalFree(dib);
+}
+
+TEST(BmpFile, SavingFailsWithoutABlockOrAPlaceToWrite) {
+    EXPECT_FALSE(SaveBmpFile("never.bmp", nullptr));
+    EXPECT_FALSE(FileExists("never.bmp"));
+    HGLOBAL dib = LoadBmpFile("samples/mono-BMP3.bmp");
+    ASSERT_NE(dib, nullptr);
+    EXPECT_FALSE(SaveBmpFile("no-such-folder/x.bmp", dib));
+    HGLOBAL tiny = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 20);  // too small for any header it might name
+    EXPECT_FALSE(SaveBmpFile("tiny.bmp", tiny));
+    EXPECT_FALSE(FileExists("tiny.bmp"));
+    GlobalFree(tiny);
+    GlobalFree(dib);
+}
+
+TEST(BmpFile, HeaderBlockLeavesTheFileAtThePixels) {
+    // A gap of 6 bytes between colour table and rows, named by bfOffBits.
+    Bytes file = ReadFileBytes("samples/pal4-BMP3.bmp");
+    BITMAPFILEHEADER fh;
+    std::memcpy(&fh, file.data(), sizeof fh);
+    const Bytes gap = {0xDE, 0xAD, 0xBE, 0xEF, 0xDE, 0xAD};
+    file.insert(file.begin() + fh.bfOffBits, gap.begin(), gap.end());
+    fh.bfOffBits += gap.size();
+    fh.bfSize += gap.size();
+    std::memcpy(file.data(), &fh, sizeof fh);
+    WriteFileBytes("gap.bmp", file);
+
+    OFSTRUCT of;
+    HFILE f = OpenFile("gap.bmp", &of, OF_READ);
+    ASSERT_NE(f, HFILE_ERROR);
+    HGLOBAL header = ReadDibHeaderBlock(f);
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(_llseek(f, 0, FILE_CURRENT), LONG(fh.bfOffBits));
+    const BITMAPINFOHEADER h = BlockHeader(header);
+    EXPECT_EQ(GlobalSize(header), 40u + ColorTableBytes(&h)) << "header and colour table only";
+    _lclose(f);
+    GlobalFree(header);
+
+    HGLOBAL withGap = LoadBmpFile("gap.bmp");
+    HGLOBAL plain = LoadBmpFile("samples/pal4-BMP3.bmp");
+    ASSERT_TRUE(withGap && plain);
+    EXPECT_EQ(BlockBytes(withGap), BlockBytes(plain));
+    GlobalFree(withGap);
+    GlobalFree(plain);
+    EXPECT_EQ(ReadDibHeaderBlock(HFILE_ERROR), nullptr);
+}
+
+TEST(BmpFile, QueryFillsTheCopyNotTheBlock) {
+    HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 16 * 4 + 8 * 3);
+    BITMAPINFOHEADER h{};
+    h.biSize = 40;
+    h.biWidth = 13;
+    h.biHeight = 3;
+    h.biPlanes = 1;
+    h.biBitCount = 4;
+    std::memcpy(GlobalLock(dib), &h, sizeof h);
+    GlobalUnlock(dib);
+    const Bytes before = BlockBytes(dib);
+    BITMAPINFOHEADER copy;
+    ASSERT_TRUE(QueryDibHeader(dib, &copy));
+    EXPECT_EQ(copy.biSizeImage, 8u * 3);
+    EXPECT_EQ(copy.biClrUsed, 16u);
+    EXPECT_EQ(BlockBytes(dib), before);
+    // A top-down DIB has as many rows as a bottom-up one.
+    h.biHeight = -3;
+    std::memcpy(GlobalLock(dib), &h, sizeof h);
+    GlobalUnlock(dib);
+    ASSERT_TRUE(QueryDibHeader(dib, &copy));
+    EXPECT_EQ(copy.biSizeImage, 8u * 3);
+    GlobalFree(dib);
+    EXPECT_FALSE(QueryDibHeader(nullptr, &copy));
+}
+
+TEST(BmpFile, TransfersGoInPiecesOf32768Bytes) {
+    Bytes data(3 * 32768 + 5);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 31 + i / 251);
+    OFSTRUCT of;
+    HFILE f = OpenFile("chunks.bin", &of, OF_CREATE | OF_READWRITE);
+    ASSERT_NE(f, HFILE_ERROR);
+    struct { DWORD count; long calls; UINT last; } cases[] = {
+        {32768, 1, 32768}, {32769, 2, 1}, {65536, 2, 32768}, {1, 1, 1}, {0, 0, 0}};
+    for (auto c : cases) {
+        const FileCalls before = CountedFileCalls();
+        EXPECT_EQ(WriteChunked(f, data.data(), c.count), c.count);
+        const FileCalls after = CountedFileCalls();
+        EXPECT_EQ(after.writes - before.writes, c.calls) << c.count << " bytes";
+        if (c.calls) {
+            EXPECT_EQ(after.lastWrite, c.last) << c.count << " bytes";
+        }
+    }
+    ASSERT_EQ(_llseek(f, 0, FILE_END), LONG(32768 + 32769 + 65536 + 1)) << "the empty write did not cut the file";
+    _llseek(f, 0, FILE_BEGIN);
+    Bytes back(data.size());
+    for (auto c : cases) {
+        const FileCalls before = CountedFileCalls();
+        EXPECT_EQ(ReadChunked(f, back.data(), c.count), c.count);
+        const FileCalls after = CountedFileCalls();
+        EXPECT_EQ(after.reads - before.reads, c.calls) << c.count << " bytes";
+        if (c.calls) {
+            EXPECT_EQ(after.lastRead, c.last) << c.count << " bytes";
+        }
+        EXPECT_TRUE(std::equal(back.begin(), back.begin() + c.count, data.begin())) << c.count << " bytes";
+    }
+    // Past the end: a short piece gives 0, also when it is not the last one.
+    _llseek(f, -40000, FILE_END);
+    EXPECT_EQ(ReadChunked(f, back.data(), 40001), 0u);
+    _llseek(f, -100, FILE_END);
+    EXPECT_EQ(ReadChunked(f, back.data(), 32769), 0u);
+    _lclose(f);
+}
+
+#ifndef _WIN32
+// ImageMagick reading our files: only the native build can start it.
+TEST(BmpFile, ImageMagickReadsOurFilesWithTheSamePixels) {
+    for (const Sample& s : Samples()) {
+        SCOPED_TRACE(s.name);
+        HGLOBAL dib = LoadBmpFile(SamplePath(s).c_str());
+        ASSERT_NE(dib, nullptr);
+        ASSERT_TRUE(SaveBmpFile("ours.bmp", dib));
+        GlobalFree(dib);
+        std::remove("ours.rgb");
+        const std::string command = std::string(CONVERT_PROGRAM) + " ours.bmp -depth 8 rgb:ours.rgb";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_EQ(ExpectedPixels("ours.rgb"), ExpectedPixels(SamplePath(s, ".rgb")));
+    }
+}
+#endif
+
+}  // namespace

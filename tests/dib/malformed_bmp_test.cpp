@@ -1,0 +1,263 @@
+// Bitmap files that lie about themselves: each must give null without reading
+// or writing out of bounds (the native build runs under AddressSanitizer) and
+// without taking more memory than the file could fill. The nearby well-formed
+// variants must still load.
+#include "bmp_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#ifndef _WIN32
+#include <winstub_testing.h>
+#endif
+
+namespace {
+
+// Offsets into a file with the 14-byte file header and a 40-byte header.
+enum : size_t {
+    BF_SIZE = 2, BF_OFF_BITS = 10,
+    BI_SIZE = 14, BI_WIDTH = 18, BI_HEIGHT = 22, BI_BIT_COUNT = 28, BI_COMPRESSION = 30, BI_SIZE_IMAGE = 34,
+    BI_CLR_USED = 46, TABLE = 54
+};
+
+void Put32(Bytes& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); }
+void Put16(Bytes& b, size_t at, uint16_t v) { std::memcpy(&b[at], &v, 2); }
+
+// A sound 4 × 3 picture with `entries` colours in its table (biClrUsed says
+// so): 14 + 40 + 4 × entries bytes, then the rows.
+Bytes PictureFile(WORD bits = 8, uint32_t entries = 4) {
+    const uint32_t rowBytes = (4 * bits + 31) / 32 * 4, offBits = TABLE + 4 * entries;
+    Bytes b(offBits + 3 * rowBytes);
+    Put16(b, 0, 0x4D42);
+    Put32(b, BF_SIZE, uint32_t(b.size()));
+    Put32(b, BF_OFF_BITS, offBits);
+    Put32(b, BI_SIZE, 40);
+    Put32(b, BI_WIDTH, 4);
+    Put32(b, BI_HEIGHT, 3);
+    Put16(b, 26, 1);
+    Put16(b, BI_BIT_COUNT, bits);
+    Put32(b, BI_CLR_USED, entries);
+    for (uint32_t i = 0; i < entries; ++i) b[TABLE + 4 * i + 2] = uint8_t(60 * i);  // red ramp
+    for (uint32_t i = 0; i < 3 * rowBytes; ++i) b[offBits + i] = uint8_t(i % 4);
+    return b;
+}
+
+Bytes EightBitFile() { return PictureFile(); }
+
+// A sound 1 × 1 picture at 1 bit with the core header: 36 bytes in all.
+Bytes TinyCoreFile() {
+    Bytes b(14 + 12 + 6 + 4);
+    Put16(b, 0, 0x4D42);
+    Put32(b, BF_SIZE, uint32_t(b.size()));
+    Put32(b, BF_OFF_BITS, 14 + 12 + 6);
+    Put32(b, BI_SIZE, 12);
+    Put16(b, 18, 1);  // bcWidth
+    Put16(b, 20, 1);  // bcHeight
+    Put16(b, 22, 1);  // bcPlanes
+    Put16(b, 24, 1);  // bcBitCount
+    b[26 + 3] = b[26 + 4] = b[26 + 5] = 0xFF;  // second triple white
+    b[32] = 0x80;                               // the one pixel: entry 1
+    return b;
+}
+
+HGLOBAL LoadBytes(const Bytes& file) {
+    WriteFileBytes("case.bmp", file);
+    return LoadBmpFile("case.bmp");
+}
+
+struct Case {
+    const char* what;
+    std::function<void(Bytes&)> change;
+};
+
+const std::vector<Case>& RefusedCases() {
+    static const std::vector<Case> cases = {
+        {"top-down height", [](Bytes& b) { Put32(b, BI_HEIGHT, uint32_t(-3)); }},
+        {"zero height", [](Bytes& b) { Put32(b, BI_HEIGHT, 0); }},
+        {"zero width", [](Bytes& b) { Put32(b, BI_WIDTH, 0); }},
+        {"negative width", [](Bytes& b) { Put32(b, BI_WIDTH, uint32_t(-4)); }},
+        {"most negative height", [](Bytes& b) { Put32(b, BI_HEIGHT, 0x80000000u); }},
+        {"row bits past 32 bits", [](Bytes& b) { Put32(b, BI_WIDTH, 0x08000000); Put16(b, BI_BIT_COUNT, 32); }},
+        {"depth past 32 bits", [](Bytes& b) { Put32(b, BI_WIDTH, 0x00020000); Put16(b, BI_BIT_COUNT, 0xFFFF); Put32(b, BI_CLR_USED, 0); }},
+        {"image past 32 bits", [](Bytes& b) { Put32(b, BI_WIDTH, 0x10000); Put32(b, BI_HEIGHT, 0x10000); }},
+        {"24-bit image past 32 bits", [](Bytes& b) {
+             Put32(b, BI_WIDTH, 40000); Put32(b, BI_HEIGHT, 40000); Put16(b, BI_BIT_COUNT, 24); Put32(b, BI_CLR_USED, 0); }},
+        {"huge picture, small file", [](Bytes& b) { Put32(b, BI_WIDTH, 20000); Put32(b, BI_HEIGHT, 20000); }},
+        {"huge stated image size", [](Bytes& b) { Put32(b, BI_SIZE_IMAGE, 0xFFFFFFF0u); }},
+        {"huge run-length data", [](Bytes& b) { Put32(b, BI_COMPRESSION, BI_RLE8); Put32(b, BI_SIZE_IMAGE, 0x7FFFFFF0u); }},
+        // Each of these files holds the whole table its header names.
+        {"3 colours at 1 bit", [](Bytes& b) { b = PictureFile(1, 3); }},
+        {"17 colours at 4 bits", [](Bytes& b) { b = PictureFile(4, 17); }},
+        {"257 colours at 8 bits", [](Bytes& b) { b = PictureFile(8, 257); }},
+        {"257 colours at 24 bits", [](Bytes& b) { b = PictureFile(24, 257); }},
+        {"colour count past 16 bits", [](Bytes& b) { Put32(b, BI_CLR_USED, 0x10004); }},
+        {"offset past the end", [](Bytes& b) { Put32(b, BF_OFF_BITS, uint32_t(b.size() + 1)); }},
+        {"offset at 4 GB", [](Bytes& b) { Put32(b, BF_OFF_BITS, 0xFFFFFFFFu); }},
+        {"rows crossing the end", [](Bytes& b) { Put32(b, BF_OFF_BITS, uint32_t(b.size() - 11)); }},
+        {"last row byte missing", [](Bytes& b) { b.pop_back(); }},
+        {"colour table cut", [](Bytes& b) { b.resize(TABLE + 10); }},
+        {"header cut", [](Bytes& b) { b.resize(14 + 30); }},
+        {"file header only", [](Bytes& b) { b.resize(14); }},
+        {"just BM", [](Bytes& b) { b.resize(2); }},
+        {"empty file", [](Bytes& b) { b.clear(); }},
+        {"header size 0", [](Bytes& b) { Put32(b, BI_SIZE, 0); }},
+        {"header size 64", [](Bytes& b) { Put32(b, BI_SIZE, 64); }},
+        {"header size 108", [](Bytes& b) { Put32(b, BI_SIZE, 108); }},
+    };
+    return cases;
+}
+
+TEST(MalformedBmp, EachLieGivesNull) {
+    for (const Case& c : RefusedCases()) {
+        Bytes file = EightBitFile();
+        c.change(file);
+#ifndef _WIN32
+        const long blocks = WinstubLiveBlocks(), locks = WinstubLiveLocks();
+        WinstubResetPeakBytes();
+        const unsigned long long before = WinstubLiveBytes();
+#endif
+        HGLOBAL dib = LoadBytes(file);
+        EXPECT_EQ(dib, nullptr) << c.what;
+        if (dib) GlobalFree(dib);
+#ifndef _WIN32
+        EXPECT_EQ(WinstubLiveBlocks(), blocks) << c.what;
+        EXPECT_EQ(WinstubLiveLocks(), locks) << c.what;
+        // Nothing beyond a header and a full colour table was ever held.
+        EXPECT_LE(WinstubPeakBytes() - before, 40u + 1024u) << c.what;
+#endif
+    }
+}
+
+TEST(MalformedBmp, CoreFilesThatLie) {
+    struct { const char* what; std::function<void(Bytes&)> change; } cases[] = {
+        {"zero width", [](Bytes& b) { Put16(b, 18, 0); }},
+        {"zero height", [](Bytes& b) { Put16(b, 20, 0); }},
+        {"image past 32 bits", [](Bytes& b) { Put16(b, 18, 0xFFFF); Put16(b, 20, 0xFFFF); Put16(b, 24, 24); }},
+        {"table cut", [](Bytes& b) { b.resize(14 + 12 + 4); }},
+        {"header cut", [](Bytes& b) { b.resize(14 + 11); }},
+        {"row missing", [](Bytes& b) { b.resize(b.size() - 4); }},
+    };
+    for (auto& c : cases) {
+        Bytes file = TinyCoreFile();
+        c.change(file);
+        HGLOBAL dib = LoadBytes(file);
+        EXPECT_EQ(dib, nullptr) << c.what;
+        if (dib) GlobalFree(dib);
+    }
+}
+
+TEST(MalformedBmp, SoundNeighboursStillLoad) {
+    HGLOBAL dib = LoadBytes(EightBitFile());
+    ASSERT_NE(dib, nullptr);
+    const std::vector<Rgb> pixels = DibPixels(dib);
+    EXPECT_EQ(pixels[0], (Rgb{0, 0, 0}));
+    EXPECT_EQ(pixels[3], (Rgb{180, 0, 0}));
+    GlobalFree(dib);
+
+    // Tables as large as each depth allows.
+    for (auto [bits, entries] : {std::pair<WORD, uint32_t>{1, 2}, {4, 16}, {8, 256}, {24, 256}}) {
+        dib = LoadBytes(PictureFile(bits, entries));
+        ASSERT_NE(dib, nullptr) << bits;
+        EXPECT_EQ(GlobalSize(dib), 40 + 4 * entries + 3 * ((4 * bits + 31) / 32 * 4)) << bits;
+        GlobalFree(dib);
+    }
+
+    // Offset 0 in a file with the file header: the rows follow the table.
+    Bytes file = EightBitFile();
+    Put32(file, BF_OFF_BITS, 0);
+    dib = LoadBytes(file);
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(DibPixels(dib), pixels);
+    GlobalFree(dib);
+
+    // A stated image size below what the rows take is raised to it.
+    file = EightBitFile();
+    Put32(file, BI_SIZE_IMAGE, 5);
+    dib = LoadBytes(file);
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(BlockHeader(dib).biSizeImage, 12u);
+    EXPECT_EQ(DibPixels(dib), pixels);
+    GlobalFree(dib);
+
+    // Trailing bytes behind the rows are not part of the picture.
+    file = EightBitFile();
+    file.resize(file.size() + 9, 0xAB);
+    dib = LoadBytes(file);
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(GlobalSize(dib), 40u + 16 + 12);
+    GlobalFree(dib);
+
+    // A core file smaller than a full header still has all it needs.
+    dib = LoadBytes(TinyCoreFile());
+    ASSERT_NE(dib, nullptr);
+    const BITMAPINFOHEADER h = BlockHeader(dib);
+    EXPECT_EQ(h.biWidth, 1);
+    EXPECT_EQ(h.biClrUsed, 2u);
+    EXPECT_EQ(DibPixels(dib), (std::vector<Rgb>{{255, 255, 255}}));
+    GlobalFree(dib);
+}
+
+#ifndef _WIN32
+TEST(MalformedBmp, FailuresOfTheSystemCallsLeaveNothingBehind) {
+    struct { WinstubCall call; int nth; } failures[] = {
+        {WINSTUB_OPEN_FILE, 1},     {WINSTUB_GLOBAL_ALLOC, 1}, {WINSTUB_GLOBAL_LOCK, 1}, {WINSTUB_GLOBAL_LOCK, 2},
+        {WINSTUB_GLOBAL_LOCK, 3},   {WINSTUB_GLOBAL_REALLOC, 1}, {WINSTUB_LREAD, 1},    {WINSTUB_LREAD, 3},
+        {WINSTUB_LREAD, 4},         {WINSTUB_LREAD, 5},        {WINSTUB_LLSEEK, 1},     {WINSTUB_LLSEEK, 2},
+        {WINSTUB_LLSEEK, 3},        {WINSTUB_LLSEEK, 4},
+    };
+    WriteFileBytes("case.bmp", EightBitFile());
+    for (auto f : failures) {
+        const long blocks = WinstubLiveBlocks(), locks = WinstubLiveLocks();
+        const long opened = WinstubCallCount(WINSTUB_OPEN_FILE), closed = WinstubCallCount(WINSTUB_LCLOSE);
+        WinstubFailCall(f.call, f.nth);
+        HGLOBAL dib = LoadBmpFile("case.bmp");
+        WinstubResetFailures();
+        EXPECT_EQ(dib, nullptr) << f.call << " #" << f.nth;
+        if (dib) GlobalFree(dib);
+        EXPECT_EQ(WinstubLiveBlocks(), blocks) << f.call << " #" << f.nth;
+        EXPECT_EQ(WinstubLiveLocks(), locks) << f.call << " #" << f.nth;
+        const long opens = WinstubCallCount(WINSTUB_OPEN_FILE) - opened;
+        EXPECT_EQ(WinstubCallCount(WINSTUB_LCLOSE) - closed, f.call == WINSTUB_OPEN_FILE ? 0 : opens)
+            << "the file is closed on every path";
+    }
+}
+
+TEST(MalformedBmp, AFailedWriteLeavesNoFile) {
+    HGLOBAL dib = LoadBytes(EightBitFile());
+    ASSERT_NE(dib, nullptr);
+    for (int nth : {2, 3}) {  // the second piece of the file header, then the block
+        std::remove("short.bmp");
+        WinstubFailCall(WINSTUB_LWRITE, nth);
+        EXPECT_FALSE(SaveBmpFile("short.bmp", dib)) << nth;
+        WinstubResetFailures();
+        EXPECT_FALSE(FileExists("short.bmp")) << nth;
+    }
+    WinstubFailCall(WINSTUB_GLOBAL_LOCK, 1);
+    EXPECT_FALSE(SaveBmpFile("short.bmp", dib));
+    WinstubResetFailures();
+    EXPECT_FALSE(FileExists("short.bmp")) << "nothing is created for a block that cannot be read";
+    GlobalFree(dib);
+}
+#endif
+
+// Inputs the fuzzer once found troublesome: each loads or is refused, without
+// a fault, and what loads holds every row its header announces.
+TEST(MalformedBmp, FuzzerRegressions) {
+    namespace fs = std::filesystem;
+    int seen = 0;
+    for (const auto& entry : fs::directory_iterator(DIB_REGRESSIONS_DIR)) {
+        if (entry.path().filename() == "README") continue;
+        ++seen;
+        HGLOBAL dib = LoadBytes(ReadFileBytes(entry.path().string()));
+        if (!dib) continue;
+        const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
+        EXPECT_NE(DibBitsOffset(bytes, GlobalSize(dib)), 0u) << entry.path();
+        GlobalUnlock(dib);
+        GlobalFree(dib);
+    }
+    RecordProperty("inputs", seen);
+}
+
+}  // namespace
