@@ -111,21 +111,98 @@ inline void ConvertEight(std::uint8_t *p, __m128i y, __m128i cb, __m128i cr) {
 
 inline __m128i Load8(const std::int16_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
 
-// A whole MCU of layout (H, V): per pixel row, eight or sixteen pixels.
+// Sixteen pixels from B, G, R bytes: 48 bytes.
+inline void StoreSixteen(std::uint8_t *p, __m128i b, __m128i g, __m128i r) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
+  __m128i rzLo = _mm_unpacklo_epi8(r, zero), rzHi = _mm_unpackhi_epi8(r, zero);
+  __m128i p0 = PackFour(_mm_unpacklo_epi16(bgLo, rzLo)), p1 = PackFour(_mm_unpackhi_epi16(bgLo, rzLo));
+  __m128i p2 = PackFour(_mm_unpacklo_epi16(bgHi, rzHi)), p3 = PackFour(_mm_unpackhi_epi16(bgHi, rzHi));
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(p), _mm_or_si128(p0, _mm_slli_si128(p1, 12)));
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 16), _mm_or_si128(_mm_srli_si128(p1, 4), _mm_slli_si128(p2, 8)));
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 32), _mm_or_si128(_mm_srli_si128(p2, 8), _mm_slli_si128(p3, 4)));
+}
+
+// Eight pixels from B, G, R bytes in the low halves: 24 bytes.
+inline void StoreEight(std::uint8_t *p, __m128i b, __m128i g, __m128i r) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i bg = _mm_unpacklo_epi8(b, g), rz = _mm_unpacklo_epi8(r, zero);
+  __m128i first = PackFour(_mm_unpacklo_epi16(bg, rz)), second = PackFour(_mm_unpackhi_epi16(bg, rz));
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(p), _mm_or_si128(first, _mm_slli_si128(second, 12)));
+  _mm_storel_epi64(reinterpret_cast<__m128i *>(p + 16), _mm_srli_si128(second, 4));
+}
+
+// Whether every value of the n vectors at p lies in -bias..bias-1 (bias a
+// power of two): x + bias then has no bit at or above bias x 2.
+inline bool AllInRange(const std::int16_t *p, int vectors, int bias) {
+  const __m128i b = _mm_set1_epi16(static_cast<short>(bias));
+  __m128i t = _mm_setzero_si128();
+  for (int i = 0; i < vectors; ++i) t = _mm_or_si128(t, _mm_add_epi16(Load8(p + 8 * i), b));
+  t = _mm_and_si128(t, _mm_set1_epi16(static_cast<short>(~(2 * bias - 1))));
+  return _mm_movemask_epi8(_mm_cmpeq_epi16(t, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// The chroma terms of eight chroma samples, shifted: 24 Cb >> 4, (-9 Cb - 12 Cr)
+// >> 4 and 20 Cr >> 4, in 16 bits (the caller has checked |Cb|, |Cr| <= 1024).
+struct ChromaTerms {
+  __m128i b, g, r;
+};
+
+inline ChromaTerms Terms(const std::int16_t *cb, const std::int16_t *cr) {
+  __m128i vb = Load8(cb), vr = Load8(cr);
+  ChromaTerms t;
+  t.b = _mm_srai_epi16(_mm_mullo_epi16(vb, _mm_set1_epi16(24)), 4);
+  t.g = _mm_srai_epi16(_mm_sub_epi16(_mm_mullo_epi16(vb, _mm_set1_epi16(-9)), _mm_mullo_epi16(vr, _mm_set1_epi16(12))), 4);
+  t.r = _mm_srai_epi16(_mm_mullo_epi16(vr, _mm_set1_epi16(20)), 4);
+  return t;
+}
+
+// A whole MCU of layout (H, V), per pixel row eight or sixteen pixels. When the
+// samples are in the usual range (luma within -8192..8191, chroma within
+// -1024..1023) the sums are done in 16 bits: since 16 Y is a multiple of 16,
+// (16 Y + t) >> 4 = Y + (t >> 4), and neither t nor that sum then leaves 16
+// bits; the saturating pack gives clamp. Otherwise the 32-bit ConvertEight.
 template <int H, int V>
 inline void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
   const std::int16_t *luma = c->lumaBlocks;
   std::ptrdiff_t stride = c->rowStride;
-  for (int r = 0; r < 8 * V; ++r) {
-    std::uint8_t *p = dest - r * stride;
-    const std::int16_t *lumaRow = luma + 64 * ((r >> 3) * H) + 8 * (r & 7);
-    __m128i cb = Load8(c->cbBlock + 8 * (r / V));
-    __m128i cr = Load8(c->crBlock + 8 * (r / V));
-    if (H == 1) {
-      ConvertEight(p, Load8(lumaRow), cb, cr);
-    } else {
-      ConvertEight(p, Load8(lumaRow), _mm_unpacklo_epi16(cb, cb), _mm_unpacklo_epi16(cr, cr));
-      ConvertEight(p + 24, Load8(lumaRow + 64), _mm_unpackhi_epi16(cb, cb), _mm_unpackhi_epi16(cr, cr));
+  if (!AllInRange(luma, 8 * H * V, 8192) || !AllInRange(c->cbBlock, 8, 1024) || !AllInRange(c->crBlock, 8, 1024)) {
+    for (int r = 0; r < 8 * V; ++r) {
+      std::uint8_t *p = dest - r * stride;
+      const std::int16_t *lumaRow = luma + 64 * ((r >> 3) * H) + 8 * (r & 7);
+      __m128i cb = Load8(c->cbBlock + 8 * (r / V));
+      __m128i cr = Load8(c->crBlock + 8 * (r / V));
+      if (H == 1) {
+        ConvertEight(p, Load8(lumaRow), cb, cr);
+      } else {
+        ConvertEight(p, Load8(lumaRow), _mm_unpacklo_epi16(cb, cb), _mm_unpacklo_epi16(cr, cr));
+        ConvertEight(p + 24, Load8(lumaRow + 64), _mm_unpackhi_epi16(cb, cb), _mm_unpackhi_epi16(cr, cr));
+      }
+    }
+    return;
+  }
+  for (int chromaRow = 0; chromaRow < 8; ++chromaRow) {
+    ChromaTerms t = Terms(c->cbBlock + 8 * chromaRow, c->crBlock + 8 * chromaRow);
+    ChromaTerms left = t, right = t;
+    if (H == 2) {
+      left.b = _mm_unpacklo_epi16(t.b, t.b), right.b = _mm_unpackhi_epi16(t.b, t.b);
+      left.g = _mm_unpacklo_epi16(t.g, t.g), right.g = _mm_unpackhi_epi16(t.g, t.g);
+      left.r = _mm_unpacklo_epi16(t.r, t.r), right.r = _mm_unpackhi_epi16(t.r, t.r);
+    }
+    for (int dy = 0; dy < V; ++dy) {
+      int r = chromaRow * V + dy;
+      std::uint8_t *p = dest - r * stride;
+      const std::int16_t *lumaRow = luma + 64 * ((r >> 3) * H) + 8 * (r & 7);
+      __m128i y0 = Load8(lumaRow);
+      if (H == 1) {
+        StoreEight(p, _mm_packus_epi16(_mm_add_epi16(y0, t.b), y0), _mm_packus_epi16(_mm_add_epi16(y0, t.g), y0),
+                   _mm_packus_epi16(_mm_add_epi16(y0, t.r), y0));
+      } else {
+        __m128i y1 = Load8(lumaRow + 64);
+        StoreSixteen(p, _mm_packus_epi16(_mm_add_epi16(y0, left.b), _mm_add_epi16(y1, right.b)),
+                     _mm_packus_epi16(_mm_add_epi16(y0, left.g), _mm_add_epi16(y1, right.g)),
+                     _mm_packus_epi16(_mm_add_epi16(y0, left.r), _mm_add_epi16(y1, right.r)));
+      }
     }
   }
 }

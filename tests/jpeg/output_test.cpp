@@ -83,11 +83,21 @@ const LayoutCase kLayouts[] = {
     {"H1V2", 1, 2, PutMcuH1V2, PutMcuH1V2Clipped}, {"H2V2", 2, 2, PutMcuH2V2, PutMcuH2V2Clipped},
     {"grey", 0, 0, PutGreyBlock, PutGreyBlockClipped}};
 
-void Randomise(OutputRig &rig, std::mt19937 &random) {
-  for (int i = 0; i < 288; ++i) rig.luma[i] = static_cast<std::int16_t>(static_cast<int>(random() % 400) - 70);
+// Samples in the usual range, or (wide) at and beyond the edges of the range
+// that the 16-bit carrier takes, or anywhere in 16 bits.
+void Randomise(OutputRig &rig, std::mt19937 &random, int mode = 0) {
+  auto pick = [&](int usual, int edge) {
+    if (mode == 0) return static_cast<std::int16_t>(static_cast<int>(random() % (2 * usual)) - usual / 2);
+    if (mode == 1) {
+      const int edges[] = {-edge - 1, -edge, -edge + 1, edge - 2, edge - 1, edge, 0, 5};
+      return static_cast<std::int16_t>(edges[random() % 8]);
+    }
+    return static_cast<std::int16_t>(random());
+  };
+  for (int i = 0; i < 288; ++i) rig.luma[i] = pick(200, 8192);
   for (int i = 0; i < 72; ++i) {
-    rig.cb[i] = static_cast<std::int16_t>(static_cast<int>(random() % 300) - 150);
-    rig.cr[i] = static_cast<std::int16_t>(static_cast<int>(random() % 300) - 150);
+    rig.cb[i] = pick(150, 1024);
+    rig.cr[i] = pick(150, 1024);
   }
 }
 
@@ -97,9 +107,10 @@ void Randomise(OutputRig &rig, std::mt19937 &random) {
 // 8 (r mod 8) + (c mod 8) and its chroma from 8 (r div V) + (c div H).
 TEST(BlockOutput, PixelPlacementOfEachLayout) {
   std::mt19937 random(7);
+  for (int round = 0; round < 60; ++round)
   for (const LayoutCase &layout : kLayouts) {
     OutputRig rig;
-    Randomise(rig, random);
+    Randomise(rig, random, round % 3);
     layout.whole(rig.Dest(), rig.c.get());
     int h = layout.h ? layout.h : 1, v = layout.v ? layout.v : 1;
     for (int r = 0; r < 8 * v; ++r)
