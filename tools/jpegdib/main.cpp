@@ -3,19 +3,25 @@
 // decodes IN.jpg with DecodeJpegFile (or DecodeJpegFileCooperative) and writes
 // OUT.bmp: the 14-byte file header ("BM", bfOffBits 54) followed by the DIB
 // block exactly as the decoder made it (header, pixel rows and the spare rows
-// behind them). The exit status is the DecoderResult (0 on success); on
-// failure no file is written and the code and its meaning go to stderr.
+// behind them), as SaveBmpFile writes it. The exit status is the DecoderResult
+// (0 on success); on failure no file is written and the code and its meaning
+// go to stderr.
 //   jpegdib info IN.jpg
 // prints the information scan of IN.jpg as one JSON object (info.cpp).
+//   jpegdib bmpinfo FILE.bmp
+// prints the header and colour table of a bitmap file as LoadBmpFile loads it
+// (bmpinfo.cpp).
 // Subcommands are looked up in a table.
 #include <cstdio>
 #include <cstring>
 
 #include <windows.h>
 
+#include "dib.h"
 #include "jpeg_decoder.h"
 
-int RunInfoCommand(int argc, char **argv);  // info.cpp
+int RunInfoCommand(int argc, char **argv);     // info.cpp
+int RunBmpInfoCommand(int argc, char **argv);  // bmpinfo.cpp
 
 namespace {
 
@@ -29,13 +35,18 @@ int Usage() {
                "  --cooperative decodes through the entry that services the message queue.\n"
                "usage: jpegdib info IN.jpg\n"
                "  Prints the information scan of IN.jpg as one JSON object. Exit status:\n"
-               "  the scan's result.\n");
+               "  the scan's result.\n"
+               "usage: jpegdib bmpinfo FILE.bmp\n"
+               "  Prints the header and colour table of FILE.bmp as loaded, as one JSON\n"
+               "  object. Exit status: 0, or 1 when the file cannot be loaded.\n");
   return EXIT_USAGE;
 }
 
 // Writes the bitmap file; false when it could not be written completely (the
-// partial file is then removed).
+// partial file is then removed). SaveBmpFile writes the same file, but through
+// OpenFile, which takes names of fewer than OFS_MAXPATHNAME characters only.
 bool WriteBitmapFile(const char *path, HGLOBAL dib) {
+  if (std::strlen(path) < OFS_MAXPATHNAME) return SaveBmpFile(path, dib);
   SIZE_T size = GlobalSize(dib);
   const BYTE *block = static_cast<const BYTE *>(GlobalLock(dib));
   if (block == nullptr) return false;
@@ -88,6 +99,7 @@ struct Command {
 const Command kCommands[] = {
     {"decode", Decode},
     {"info", RunInfoCommand},
+    {"bmpinfo", RunBmpInfoCommand},
 };
 
 }  // namespace

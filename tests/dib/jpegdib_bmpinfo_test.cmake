@@ -1,0 +1,115 @@
+# Runs jpegdib as users do: `bmpinfo` prints what LoadBmpFile loaded (header
+# fields and colour table, checked against the file's own bytes) and refuses
+# files it cannot load with status 1; `decode` writes the same file whether the
+# output name is short enough for SaveBmpFile or not.
+# cmake -DJPEGDIB=... -DSAMPLES=... -DJPEGS=... -DWORK=... [-DEMULATOR=...] -P jpegdib_bmpinfo_test.cmake
+separate_arguments(EMULATOR)
+
+function(host_path out path)
+  if(EMULATOR)
+    string(REPLACE "/" "\\" path "${path}")
+    set(path "Z:${path}")
+  endif()
+  set(${out} "${path}" PARENT_SCOPE)
+endfunction()
+
+function(bmpinfo out file)
+  host_path(hfile "${file}")
+  execute_process(COMMAND ${EMULATOR} "${JPEGDIB}" bmpinfo "${hfile}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE json ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "jpegdib bmpinfo ${file}: status ${rc} (${err})")
+  endif()
+  set(${out} "${json}" PARENT_SCOPE)
+endfunction()
+
+function(expect_field json field want)
+  string(JSON got GET "${json}" ${field})
+  if(NOT got EQUAL want)
+    message(FATAL_ERROR "${field} is ${got}, expected ${want}: ${json}")
+  endif()
+endfunction()
+
+# The colour table as [red, green, blue] entries, against the file's bytes
+# (blue, green, red, and a fourth byte for 4-byte entries) from `offset`.
+function(expect_colors json file offset count entry_bytes)
+  string(JSON n LENGTH "${json}" colors)
+  if(NOT n EQUAL count)
+    message(FATAL_ERROR "${n} colours, expected ${count}: ${json}")
+  endif()
+  if(count EQUAL 0)
+    return()
+  endif()
+  math(EXPR limit "${count} * ${entry_bytes}")
+  file(READ "${file}" table OFFSET ${offset} LIMIT ${limit} HEX)
+  math(EXPR last "${count} - 1")
+  foreach(i RANGE ${last})
+    foreach(c 0 1 2)
+      math(EXPR at "(${i} * ${entry_bytes} + 2 - ${c}) * 2")
+      string(SUBSTRING "${table}" ${at} 2 hex)
+      math(EXPR want "0x${hex}")
+      string(JSON got GET "${json}" colors ${i} ${c})
+      if(NOT got EQUAL want)
+        message(FATAL_ERROR "colour ${i}[${c}] is ${got}, expected ${want}")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+
+# A core-header file: widened to 40 bytes, its whole table named.
+bmpinfo(json "${SAMPLES}/pal4-BMP2.bmp")
+expect_field("${json}" biSize 40)
+expect_field("${json}" biWidth 37)
+expect_field("${json}" biHeight 23)
+expect_field("${json}" biPlanes 1)
+expect_field("${json}" biBitCount 4)
+expect_field("${json}" biCompression 0)
+expect_field("${json}" biSizeImage 460)
+expect_field("${json}" biClrUsed 16)
+expect_field("${json}" biClrImportant 16)
+expect_colors("${json}" "${SAMPLES}/pal4-BMP2.bmp" 26 16 3)
+
+bmpinfo(json "${SAMPLES}/mono-BMP3.bmp")
+expect_field("${json}" biBitCount 1)
+expect_colors("${json}" "${SAMPLES}/mono-BMP3.bmp" 54 2 4)
+
+bmpinfo(json "${SAMPLES}/true24-BMP3.bmp")
+expect_field("${json}" biSizeImage 2576)
+expect_field("${json}" biClrUsed 0)
+expect_colors("${json}" "${SAMPLES}/true24-BMP3.bmp" 54 0 4)
+
+# Files that cannot be loaded: status 1, a message, nothing on stdout.
+file(WRITE "${WORK}/bmpinfo-bad.bmp" "BM this is not a bitmap at all, only words")
+foreach(bad "${WORK}/bmpinfo-bad.bmp" "${WORK}/no-such-file.bmp")
+  host_path(hbad "${bad}")
+  execute_process(COMMAND ${EMULATOR} "${JPEGDIB}" bmpinfo "${hbad}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 1 OR NOT out STREQUAL "" OR NOT err MATCHES "cannot load")
+    message(FATAL_ERROR "bmpinfo ${bad}: status ${rc}, stdout '${out}', stderr '${err}'")
+  endif()
+endforeach()
+
+# decode: SaveBmpFile for a name OpenFile takes, the tool's own writer for a
+# longer one; the two files are the same, and bmpinfo reads them.
+string(REPEAT "n" 140 long)
+set(short_out "${WORK}/decoded.bmp")
+set(long_out "${WORK}/decoded-${long}.bmp")
+host_path(hin "${JPEGS}/chelsea-17x17-2x2.jpg")
+foreach(out "${short_out}" "${long_out}")
+  file(REMOVE "${out}")
+  host_path(hout "${out}")
+  execute_process(COMMAND ${EMULATOR} "${JPEGDIB}" decode "${hin}" "${hout}" RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT EXISTS "${out}")
+    message(FATAL_ERROR "jpegdib decode to ${out}: status ${rc} (${err})")
+  endif()
+endforeach()
+file(SHA256 "${short_out}" a)
+file(SHA256 "${long_out}" b)
+if(NOT a STREQUAL b)
+  message(FATAL_ERROR "decode writes different files for a short and a long name")
+endif()
+bmpinfo(json "${short_out}")
+expect_field("${json}" biWidth 17)
+expect_field("${json}" biBitCount 24)
+expect_field("${json}" biSizeImage 884)
+file(REMOVE "${long_out}")
