@@ -98,8 +98,45 @@ inline __m128i Low16(__m128i lo, __m128i hi, int shift) {
   return _mm_packs_epi32(lo, hi);
 }
 
+// The same steps when inputs 4 to 7 are all zero (the common case of a block
+// whose values sit in its upper-left corner): the terms of those inputs are 0.
+template <int Shift>
+inline void StepLanesLowerHalf(__m128i *x) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i out[8][2];
+  for (int half = 0; half < 2; ++half) {
+    __m128i x0 = half ? _mm_unpackhi_epi16(x[0], zero) : _mm_unpacklo_epi16(x[0], zero);
+    __m128i x2 = half ? _mm_unpackhi_epi16(x[2], zero) : _mm_unpacklo_epi16(x[2], zero);
+    __m128i x13 = half ? _mm_unpackhi_epi16(x[1], x[3]) : _mm_unpacklo_epi16(x[1], x[3]);
+    __m128i e = _mm_madd_epi16(x0, Pair(32, 0));
+    __m128i m = _mm_madd_epi16(x2, Pair(42, 0));
+    __m128i n = _mm_madd_epi16(x2, Pair(17, 0));
+    __m128i p = _mm_madd_epi16(x13, Pair(44, 38));
+    __m128i q = _mm_madd_epi16(x13, Pair(38, -9));
+    __m128i r = _mm_madd_epi16(x13, Pair(25, -44));
+    __m128i s = _mm_madd_epi16(x13, Pair(9, -25));
+    __m128i em = _mm_add_epi32(e, m), emn = _mm_sub_epi32(e, m);
+    __m128i en = _mm_add_epi32(e, n), enn = _mm_sub_epi32(e, n);
+    out[0][half] = _mm_add_epi32(em, p);
+    out[7][half] = _mm_sub_epi32(em, p);
+    out[1][half] = _mm_add_epi32(en, q);
+    out[6][half] = _mm_sub_epi32(en, q);
+    out[2][half] = _mm_add_epi32(enn, r);
+    out[5][half] = _mm_sub_epi32(enn, r);
+    out[3][half] = _mm_add_epi32(emn, s);
+    out[4][half] = _mm_sub_epi32(emn, s);
+  }
+  for (int k = 0; k < 8; ++k) x[k] = Low16(out[k][0], out[k][1], Shift);
+}
+
+inline bool UpperHalfZero(const __m128i *x) {
+  __m128i t = _mm_or_si128(_mm_or_si128(x[4], x[5]), _mm_or_si128(x[6], x[7]));
+  return _mm_movemask_epi8(_mm_cmpeq_epi16(t, _mm_setzero_si128())) == 0xFFFF;
+}
+
 template <int Shift>
 inline void StepLanes(__m128i *x) {
+  if (UpperHalfZero(x)) return StepLanesLowerHalf<Shift>(x);
   __m128i out[8][2];
   for (int half = 0; half < 2; ++half) {
     __m128i x04 = half ? _mm_unpackhi_epi16(x[0], x[4]) : _mm_unpacklo_epi16(x[0], x[4]);
