@@ -211,7 +211,8 @@ inline void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
 template <int H, int V>
 inline void PutWholeMcu(std::uint8_t *dest, const DecoderContext *c) {
 #if defined(__SSE2__)
-  PutWholeMcuLanes<H, V>(dest, c);
+  if (!g_jpegLiteralPaths) return PutWholeMcuLanes<H, V>(dest, c);
+  PutColourMcu<H, V>(dest, c, 8 * H, 8 * V);
 #else
   PutColourMcu<H, V>(dest, c, 8 * H, 8 * V);
 #endif

@@ -170,8 +170,9 @@ void PutMcuH1V2Clipped(std::uint8_t *dest, const DecoderContext *context, int co
 void PutMcuH2V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
 
 // Test switch: when set, blocks are decoded with the Parts' literal bit reader
-// (PeekBits16/ConsumeBits) and transformed with InverseDctReference only, so
-// that tests and the fuzzer can check that the fast paths compute the same.
+// (PeekBits16/ConsumeBits), transformed with InverseDctReference and written
+// pixel by pixel only, so that tests and the fuzzer can check that the fast
+// carriers compute the same.
 extern bool g_jpegLiteralPaths;
 
 #endif

@@ -49,9 +49,9 @@ Outcome Decode(bool literal) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  // As on a machine with 8 MiB to spare for one block: larger pictures are
+  // As on a machine with 2 MiB to spare for one block: larger pictures are
   // refused with 101 instead of taking the fuzzer's memory and time.
-  WinstubSetAllocationLimit(8u << 20);
+  WinstubSetAllocationLimit(2u << 20);
   FILE *f = std::fopen(InputPath().c_str(), "wb");
   if (f == nullptr) return 0;
   if (size != 0) std::fwrite(data, 1, size, f);
