@@ -252,9 +252,13 @@ TEST(MalformedBmp, FuzzerRegressions) {
         ++seen;
         HGLOBAL dib = LoadBytes(ReadFileBytes(entry.path().string()));
         if (!dib) continue;
-        const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
-        EXPECT_NE(DibBitsOffset(bytes, GlobalSize(dib)), 0u) << entry.path();
-        GlobalUnlock(dib);
+        const BITMAPINFOHEADER h = BlockHeader(dib);
+        DWORD ruleBytes = 0;
+        EXPECT_TRUE(RowImageBytes(h.biWidth, h.biHeight, h.biBitCount, &ruleBytes)) << entry.path();
+        if (h.biCompression == BI_RGB) {
+            EXPECT_GE(h.biSizeImage, ruleBytes) << entry.path();
+        }
+        EXPECT_EQ(GlobalSize(dib), 40u + ColorTableBytes(&h) + h.biSizeImage) << entry.path();
         GlobalFree(dib);
     }
     RecordProperty("inputs", seen);
