@@ -23,6 +23,14 @@ struct Layout {
 
 // Decodes one MCU into the coefficient buffers; gives its status.
 int DecodeMcu(DecoderContext *c, const Layout &layout) {
+  if (DecodeMcuFast(c, layout.lumaBlocks == 0 ? 1 : layout.lumaBlocks, layout.lumaBlocks != 0)) {
+    for (int i = 0; i < (layout.lumaBlocks == 0 ? 1 : layout.lumaBlocks); ++i) InverseDct(c->lumaBlocks + 64 * i);
+    if (layout.lumaBlocks != 0) {
+      InverseDct(c->cbBlock);
+      InverseDct(c->crBlock);
+    }
+    return 0;  // no advance of the MCU ran out of data
+  }
   if (layout.lumaBlocks == 0) {
     int status = DecodeLumaBlock(c);
     InverseDct(c->lumaBlocks);

@@ -143,6 +143,11 @@ int DecodeAc(DecoderContext *context, int c);
 int DecodeLumaBlock(DecoderContext *context);
 int DecodeCbBlock(DecoderContext *context);
 int DecodeCrBlock(DecoderContext *context);
+// The blocks of one whole MCU (lumaCount luma blocks, then Cb and Cr when
+// colour), as the three block decoders would decode them one after another,
+// with one fast reader; false (context untouched) where that cannot be done
+// (near the end of the data, or under g_jpegLiteralPaths).
+bool DecodeMcuFast(DecoderContext *context, int lumaCount, bool colour);
 // Prepares the per-scan tables of the block decoders (after ParseStartOfScan).
 void BindScanTables(DecoderContext *context);
 

@@ -280,14 +280,7 @@ inline void Skip(FastReader &r, int n) {
   r.count -= n;
 }
 
-// Decodes a block as the literal reader would, provided no advance inside it
-// exhausts the data; gives false, with the context untouched, when one would
-// (the caller then decodes the block the literal way). A block cannot pass more
-// than 2 x 249 bytes (64 codes and values of at most 16 bits each, all bytes
-// stuffed) and the reader looks at most 17 bytes further, so from any position
-// inside the data it stays within the 1000 zero bytes behind it.
-bool DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
-  FastReader r;
+inline void StartReader(FastReader &r, const DecoderContext *c) {
   r.bits = 0;
   r.count = 0;
   r.src = c->readPos;
@@ -295,9 +288,15 @@ bool DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
   r.stuffed = false;
   Refill(r);
   Skip(r, c->bitOffset);
+}
 
+// Decodes one block of component `comp` from the reader; gives the new DC
+// predictor (the caller stores it once the whole advance is known to be good).
+inline std::int16_t DecodeWithReader(FastReader &r, const DecoderContext *c, int comp, std::int16_t *block,
+                                     std::int16_t predictor) {
   std::memset(block, 0, 64 * sizeof(std::int16_t));
   const std::int32_t *q = c->quantZigzag[comp];
+  if (r.count < 32) Refill(r);
 
   // DC.
   const FastHuffman *dc = c->dcFast[comp];
@@ -318,7 +317,7 @@ bool DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
     diff = Extend(static_cast<std::int32_t>(r.bits >> (64 - s)), s);
     Skip(r, s);
   }
-  std::int16_t predictor = static_cast<std::int16_t>(c->dcPredictor[comp] + diff);
+  predictor = static_cast<std::int16_t>(predictor + diff);
   block[0] = static_cast<std::int16_t>(predictor * q[0]);
 
   // AC.
@@ -361,8 +360,12 @@ bool DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
     block[zigzagOrder[k]] = static_cast<std::int16_t>(value * q[k]);
     if (++k >= 64) break;
   }
+  return predictor;
+}
 
-  // Back to readPos, bitOffset and bytesLeft.
+// Back to readPos, bitOffset and bytesLeft; false (nothing changed) when an
+// advance on the way would have exhausted the data.
+inline bool FinishReader(const FastReader &r, DecoderContext *c) {
   std::uint32_t passedBits = 8 * r.loaded - static_cast<std::uint32_t>(r.count);
   std::uint32_t passed = passedBits >> 3;
   const std::uint8_t *p = c->readPos;
@@ -371,24 +374,62 @@ bool DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
   } else {
     for (; passed > 0; --passed) p += (p[0] == 0xFF && p[1] == 0x00) ? 2 : 1;
   }
-  if (p - c->readPos > c->bytesLeft) return false;  // an advance would have exhausted the data
-  c->dcPredictor[comp] = predictor;
+  if (p - c->readPos > c->bytesLeft) return false;
   c->bytesLeft -= static_cast<std::int32_t>(p - c->readPos);
   c->readPos = p;
   c->bitOffset = static_cast<std::int16_t>(passedBits & 7);
   return true;
 }
 
+// Whether the fast reader may start here: not on exhausted data, and not on the
+// 00 of a stuffed pair (PeekBits16 passes over it while ConsumeBits counts it).
+inline bool FastStart(const DecoderContext *c, std::int32_t margin) {
+  return !g_jpegLiteralPaths && c->bytesLeft >= margin && !(c->readPos[0] == 0x00 && c->readPos[-1] == 0xFF);
+}
+
+// Decodes a block as the literal reader would, provided no advance inside it
+// exhausts the data; gives false, with the context untouched, when one would
+// (the caller then decodes the block the literal way). A block cannot pass more
+// than 2 x 249 bytes (64 codes and values of at most 16 bits each, all bytes
+// stuffed) and the reader looks at most 17 bytes further, so from any position
+// inside the data it stays within the 1000 zero bytes behind it.
+bool DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
+  FastReader r;
+  StartReader(r, c);
+  std::int16_t predictor = DecodeWithReader(r, c, comp, block, c->dcPredictor[comp]);
+  if (!FinishReader(r, c)) return false;
+  c->dcPredictor[comp] = predictor;
+  return true;
+}
+
 int DecodeBlock(DecoderContext *c, int comp, std::int16_t *block) {
-  // The fast reader also stays away from a start on the 00 of a stuffed pair
-  // (PeekBits16 passes over it while ConsumeBits counts it as data).
-  if (!g_jpegLiteralPaths && c->bytesLeft > 0 && !(c->readPos[0] == 0x00 && c->readPos[-1] == 0xFF) &&
-      DecodeBlockFast(c, comp, block))
-    return 0;
+  if (FastStart(c, 1) && DecodeBlockFast(c, comp, block)) return 0;
   return DecodeBlockLiteral(c, comp, block);
 }
 
 }  // namespace
+
+// All blocks of one MCU with one fast reader, when the MCU starts at least
+// MCU_MARGIN bytes before the end of the data (six blocks pass at most 2988
+// bytes, so no advance inside it can exhaust the data and every read stays in
+// the buffer). Gives false, with the context untouched, otherwise.
+bool DecodeMcuFast(DecoderContext *c, int lumaCount, bool colour) {
+  const std::int32_t MCU_MARGIN = 3100;
+  if (!FastStart(c, MCU_MARGIN)) return false;
+  FastReader r;
+  StartReader(r, c);
+  std::int16_t luma = c->dcPredictor[0], cb = c->dcPredictor[1], cr = c->dcPredictor[2];
+  for (int i = 0; i < lumaCount; ++i) luma = DecodeWithReader(r, c, 0, c->lumaBlocks + 64 * i, luma);
+  if (colour) {
+    cb = DecodeWithReader(r, c, 1, c->cbBlock, cb);
+    cr = DecodeWithReader(r, c, 2, c->crBlock, cr);
+  }
+  if (!FinishReader(r, c)) return false;
+  c->dcPredictor[0] = luma;
+  c->dcPredictor[1] = cb;
+  c->dcPredictor[2] = cr;
+  return true;
+}
 
 int DecodeLumaBlock(DecoderContext *c) { return DecodeBlock(c, 0, c->lumaBlocks); }
 int DecodeCbBlock(DecoderContext *c) { return DecodeBlock(c, 1, c->cbBlock); }
