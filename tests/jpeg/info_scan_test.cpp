@@ -21,18 +21,20 @@ namespace {
 
 const Bytes kSoi = {0xFF, 0xD8}, kEoi = {0xFF, 0xD9};
 
-Bytes Segment(std::uint8_t code, const Bytes &payload) {
-  Bytes s = {0xFF, code, static_cast<std::uint8_t>((payload.size() + 2) >> 8),
-             static_cast<std::uint8_t>((payload.size() + 2) & 0xFF)};
-  s.insert(s.end(), payload.begin(), payload.end());
+// A segment whose length field says `length` whatever follows. (Built by
+// size and copy: gcc 12 misjudges the bounds of a small vector's insert.)
+Bytes SegmentWithLength(std::uint8_t code, int length, const Bytes &payload) {
+  Bytes s(4 + payload.size());
+  s[0] = 0xFF;
+  s[1] = code;
+  s[2] = static_cast<std::uint8_t>(length >> 8);
+  s[3] = static_cast<std::uint8_t>(length & 0xFF);
+  std::copy(payload.begin(), payload.end(), s.begin() + 4);
   return s;
 }
 
-// A segment whose length field says `length` whatever follows.
-Bytes SegmentWithLength(std::uint8_t code, int length, const Bytes &payload) {
-  Bytes s = {0xFF, code, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF)};
-  s.insert(s.end(), payload.begin(), payload.end());
-  return s;
+Bytes Segment(std::uint8_t code, const Bytes &payload) {
+  return SegmentWithLength(code, static_cast<int>(payload.size()) + 2, payload);
 }
 
 Bytes Join(std::initializer_list<Bytes> parts) {
@@ -45,15 +47,24 @@ Bytes Text(const char *s) { return Bytes(s, s + std::strlen(s)); }
 
 // SOF0 of a 17 x 9 frame with the given sampling bytes (one per component).
 Bytes Frame(std::initializer_list<std::uint8_t> sampling) {
-  Bytes p = {8, 0, 9, 0, 17, static_cast<std::uint8_t>(sampling.size())};
-  std::uint8_t id = 1;
-  for (std::uint8_t s : sampling) p.insert(p.end(), {id++, s, 0});
+  Bytes p(6 + 3 * sampling.size());
+  p[0] = 8;
+  p[2] = 9;
+  p[4] = 17;
+  p[5] = static_cast<std::uint8_t>(sampling.size());
+  std::size_t at = 6;
+  for (std::uint8_t s : sampling) {
+    p[at] = static_cast<std::uint8_t>(at / 3 - 1);  // identifiers 1, 2, ...
+    p[at + 1] = s;
+    at += 3;
+  }
   return Segment(0xC0, p);
 }
 
 Bytes QuantTable8(std::uint8_t slot, std::uint8_t first, std::uint8_t rest) {
-  Bytes t = {slot, first};
-  t.insert(t.end(), 63, rest);
+  Bytes t(65, rest);
+  t[0] = slot;
+  t[1] = first;
   return t;
 }
 
@@ -131,8 +142,9 @@ TEST(InfoScan, AverageQuantisationEntry) {
   // The same tables in two segments; then a 16-bit table: (64 x 1,000 + 64 x 0) / 128.
   s = ScanBytes(Join({kSoi, Segment(0xDB, QuantTable8(0, 2, 20)), Segment(0xDB, QuantTable8(1, 48, 30)), kEoi}));
   EXPECT_EQ(s.info.averageQuant, 25);
-  Bytes wide = {0x10};
-  for (int i = 0; i < 64; ++i) wide.insert(wide.end(), {0x03, 0xE8});
+  Bytes wide(129, 0xE8);  // precision 1, slot 0, then 64 x 1,000 (03 E8)
+  wide[0] = 0x10;
+  for (int i = 0; i < 64; ++i) wide[1 + 2 * i] = 0x03;
   s = ScanBytes(Join({kSoi, Segment(0xDB, Join({wide, QuantTable8(1, 0, 0)})), kEoi}));
   EXPECT_EQ(s.info.averageQuant, 500);
   // A precision nibble other than 0 and 1 is that one byte and nothing more.
@@ -229,8 +241,12 @@ TEST(InfoScan, WhereTheScanEnds) {
 TEST(InfoScan, MalformedSegmentsAre105) {
   Bytes fiveComponents = Frame({0x11, 0x11, 0x11, 0x11, 0x11});
   EXPECT_EQ(ResultOf(Join({kSoi, fiveComponents, kEoi})), 105);
-  Bytes manyComponents = {8, 0, 9, 0, 17, 255};
-  manyComponents.insert(manyComponents.end(), 3 * 255, 0x11);
+  Bytes manyComponents(6 + 3 * 255, 0x11);
+  manyComponents[0] = 8;
+  manyComponents[1] = manyComponents[3] = 0;
+  manyComponents[2] = 9;
+  manyComponents[4] = 17;
+  manyComponents[5] = 255;
   EXPECT_EQ(ResultOf(Join({kSoi, Segment(0xC0, manyComponents), kEoi})), 105);
   Bytes frame = Frame({0x22, 0x11, 0x11});
   Bytes shortFrame = SegmentWithLength(0xC0, static_cast<int>(frame.size()) - 3, Bytes(frame.begin() + 4, frame.end()));
