@@ -132,9 +132,16 @@ struct Pinger {
     }
     return 0;
   }
+  // Starts the thread and answers its messages until it is sending steadily,
+  // so that it is at work before the decode begins.
   void Start(HWND w) {
     window = w;
     thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    for (DWORD start = GetTickCount(); answered < 3 && GetTickCount() - start < 10000;) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_SENDMESSAGE);
+      MSG m;
+      PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
   }
   // Stops the thread, answering its last message, without touching posted ones.
   void Finish() {
@@ -172,7 +179,6 @@ TEST_F(CooperativeUnderWine, WindowKeepsAnsweringDuringALongDecode) {
 
   Pinger ordinary;
   ordinary.Start(window_);
-  Sleep(20);
   HGLOBAL picture = nullptr;
   g_reference = &reference;
   g_decoding = true;
@@ -184,7 +190,6 @@ TEST_F(CooperativeUnderWine, WindowKeepsAnsweringDuringALongDecode) {
 
   Pinger cooperative;
   cooperative.Start(window_);
-  Sleep(20);
   Decoded d = Decode(path, reference);
   cooperative.Finish();
   ASSERT_EQ(d.result, 0);
@@ -203,7 +208,6 @@ TEST_F(CooperativeUnderWine, QuitMessageDuringTheDecodeEndsItAndIsPostedAgain) {
   g_quitAfterPings = 2;
   Pinger pinger;
   pinger.Start(window_);
-  Sleep(20);
   Decoded d = Decode(path, reference);
   // The quit message first, before anything else can take it from the queue.
   MSG quit = {};
