@@ -377,7 +377,7 @@ TEST(InfoScan, InjectedFailures) {
 
   ASSERT_EQ(CreateJpegInfo(&record), 0);
   std::string path = WorkPath("info-failures.jpg");
-  WriteBytes(path, Join({kSoi, Segment(0xDB, QuantTable8(0, 5, 5)), Segment(0xFE, Text("kept?")), Frame({0x11}), kEoi}));
+  WriteBytes(path, Join({kSoi, Segment(0xDB, QuantTable8(0, 5, 5)), Segment(0xFE, Text("k\xFF\xD9pt")), Frame({0x11}), kEoi}));
   auto scan = [&](WinstubCall call, int nth) {
     WinstubFailCall(call, nth);
     DecoderResult r = ScanJpegInfo(path.c_str(), &record);
@@ -397,7 +397,8 @@ TEST(InfoScan, InjectedFailures) {
   EXPECT_EQ(scan(WINSTUB_GLOBAL_ALLOC, 1), 101);  // the file buffer
   EXPECT_EQ(scan(WINSTUB_GLOBAL_LOCK, 2), 102);
   EXPECT_EQ(WinstubLiveBlocks(), blocks + 1);
-  // The comment's block: 101 at the end of an otherwise complete scan.
+  // The comment's block: 101 at the end of an otherwise complete scan; the
+  // text is passed over even so (its FF D9 is not the end of the image).
   for (int lock : {0, 1}) {
     DecoderResult r = lock ? scan(WINSTUB_GLOBAL_LOCK, 3) : scan(WINSTUB_GLOBAL_ALLOC, 2);
     EXPECT_EQ(r, 101) << lock;
