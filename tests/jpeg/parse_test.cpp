@@ -415,3 +415,32 @@ TEST(DecodeJpegFile, PictureGivenUpOnEntryIsFreed) {
   GlobalFree(picture);
 }
 #endif
+
+TEST(DecodeJpegFile, FourHuffmanTablesInOneSegment) {
+  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes tables;
+  Bytes rest = original;
+  for (long at = Segment(rest, 0xC4); at >= 0; at = Segment(rest, 0xC4)) {
+    Bytes payload = Payload(rest, at);
+    tables.insert(tables.end(), payload.begin(), payload.end());
+    rest = ReplaceSegment(rest, at, {});
+  }
+  long sos = Segment(rest, 0xDA);
+  Decoded d = DecodeBytes(Insert(rest, sos, MakeSegment(0xC4, tables)), "one-dht.jpg");
+  EXPECT_EQ(d.result, 0);
+  EXPECT_EQ(d.dib, DecodeFile(DataPath(kColour)).dib);
+}
+
+// The context starts zero-filled: when quantisation slot 0 is never defined,
+// its first entry reads 0 and the DC start value is 1024 (instead of 1024 / Q0),
+// which here lifts every grey sample far above 255.
+TEST(DecodeJpegFile, DcStartValueWhenSlotZeroIsNeverDefined) {
+  Bytes b = ReadBytes(DataPath(kGrey));
+  long dqt = Segment(b, 0xDB), sof = Segment(b, 0xC0);
+  ASSERT_EQ(b[dqt + 4], 0x00);
+  b[dqt + 4] = 0x01;         // the table goes to slot 1
+  b[sof + 4 + 6 + 2] = 0x01;  // and the component uses slot 1
+  Decoded d = DecodeBytes(b, "slot-one.jpg");
+  ASSERT_EQ(d.result, 0);
+  for (int x = 0; x < 17; ++x) EXPECT_EQ(PixelAt(d, x, 0)[0], 255) << x;
+}
