@@ -25,6 +25,10 @@ bool PasswordSwitchIsOn(HKEY desktop) {
 
 DWORD TicksBetween(DWORD earlier, DWORD later) { return later - earlier; }
 
+bool TooSoonToAskAgain(DWORD lastVerifyTick, DWORD now) {
+    return lastVerifyTick != NO_VERIFY_YET && TicksBetween(lastVerifyTick, now) < kRefuseWithinMs;
+}
+
 void SetSaverRunningFlag(bool on) {
     if (!g_frame.isWindows9x) return;
     BOOL previous = FALSE;
@@ -67,8 +71,7 @@ BOOL VerifyBeforeClose(HWND window) {
     }
     const DWORD now = GetTickCount();
     // One burst of input posts several close requests; only the first may ask.
-    if (g_frame.lastVerifyTick != NO_VERIFY_YET && TicksBetween(g_frame.lastVerifyTick, now) < kRefuseWithinMs)
-        return FALSE;
+    if (TooSoonToAskAgain(g_frame.lastVerifyTick, now)) return FALSE;
     g_frame.verifying = true;
     MSG dropped;
     PeekMessageA(&dropped, window, WM_TIMER, WM_TIMER, PM_REMOVE | PM_NOYIELD);

@@ -53,6 +53,9 @@ void LoadPasswordProvider();
 void UnloadPasswordProvider();
 BOOL VerifyBeforeClose(HWND window);
 DWORD TicksBetween(DWORD earlier, DWORD later);
+// Whether a close request at `now` comes so soon after the end of the last
+// verification that it is refused without asking again.
+bool TooSoonToAskAgain(DWORD lastVerifyTick, DWORD now);
 
 // Hooks the application provides.
 LRESULT CALLBACK AppSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

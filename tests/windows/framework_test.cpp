@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +23,8 @@ protected:
     }
     void TearDown() override {
         for (HWND w : made) DestroyWindow(w);
+        MSG quit;  // a destroyed saver window asks a loop to end; none runs here
+        while (PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
         UnregisterClassA("WindowsScreenSaverClass", GetModuleHandleA(nullptr));
     }
     HWND MakeWindow(const char* title, DWORD style = WS_OVERLAPPEDWINDOW | WS_VISIBLE) {
@@ -145,6 +149,189 @@ TEST(PasswordTicks, DifferencesSurviveTheCountersWrap) {
     EXPECT_EQ(TicksBetween(100, 350), 250u);
     EXPECT_EQ(TicksBetween(0xFFFFFF00u, 0x40u), 0x140u);
     EXPECT_LT(TicksBetween(0xFFFFFFF0u, 0x00000050u), 200u);
+}
+
+TEST(PasswordTicks, CloseRequestsWithin200MsOfAVerificationAreRefusedAcrossTheWrap) {
+    // Verifications that ended up to 400 ms before the counter wraps, so that
+    // 150, 199, 200 and 250 ms later lie on either side of the wrap.
+    for (DWORD before = 1; before <= 400; ++before) {
+        const DWORD ended = 0u - before;
+        if (ended == NO_VERIFY_YET) continue;  // that reading means "none yet"
+        EXPECT_TRUE(TooSoonToAskAgain(ended, ended)) << before;
+        EXPECT_TRUE(TooSoonToAskAgain(ended, ended + 150)) << before;
+        EXPECT_TRUE(TooSoonToAskAgain(ended, ended + 199)) << before;
+        EXPECT_FALSE(TooSoonToAskAgain(ended, ended + 200)) << before;
+        EXPECT_FALSE(TooSoonToAskAgain(ended, ended + 250)) << before;
+    }
+    EXPECT_FALSE(TooSoonToAskAgain(0u, 200u));
+    EXPECT_TRUE(TooSoonToAskAgain(0u, 150u));
+    // Before the first verification every close request asks.
+    for (DWORD now : {0u, 1u, 150u, 0xFFFFFFF0u, 0xFFFFFFFFu}) EXPECT_FALSE(TooSoonToAskAgain(NO_VERIFY_YET, now));
+}
+
+// A password provider inside the test: it answers as told and records what
+// the framework's state was while it was asked.
+struct FakeProvider {
+    int calls = 0;
+    BOOL answer = FALSE;
+    HWND window = nullptr;
+    bool verifyingDuringCall = false;
+    BOOL nestedClose = TRUE;  // what a close request made while the dialog is open got
+};
+FakeProvider g_provider;
+
+BOOL WINAPI FakeVerifyScreenSavePwd(HWND window) {
+    ++g_provider.calls;
+    g_provider.window = window;
+    g_provider.verifyingDuringCall = g_frame.verifying;
+    g_provider.nestedClose = VerifyBeforeClose(window);
+    return g_provider.answer;
+}
+
+TEST_F(Framework, VerificationAsksTheProviderOnceAndThenKeepsQuietFor200Ms) {
+    g_frame.isWindows9x = true;
+    g_provider = FakeProvider{};
+    WNDCLASSA cls{};
+    cls.lpfnWndProc = SaverFrameProc;
+    cls.hInstance = GetModuleHandleA(nullptr);
+    cls.lpszClassName = "WindowsScreenSaverClass";
+    ASSERT_TRUE(RegisterClassA(&cls));
+    HWND saver = CreateWindowExA(0, cls.lpszClassName, "Screen Saver", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
+                                 cls.hInstance, nullptr);
+    ASSERT_NE(saver, nullptr);
+    made.push_back(saver);
+
+    g_frame.verifyPassword = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(FakeVerifyScreenSavePwd));
+    EXPECT_FALSE(VerifyBeforeClose(saver));
+    EXPECT_EQ(g_provider.calls, 1);
+    EXPECT_EQ(g_provider.window, saver);
+    EXPECT_TRUE(g_provider.verifyingDuringCall);
+    EXPECT_FALSE(g_provider.nestedClose) << "a close request while the dialog is open is refused";
+    EXPECT_EQ(g_provider.calls, 1) << "and does not ask again";
+    EXPECT_FALSE(g_frame.verifying);
+    EXPECT_EQ(g_frame.closeConfirmed, 0);
+    EXPECT_LE(TicksBetween(g_frame.lastVerifyTick, GetTickCount()), 100u) << "the end of the verification is noted";
+
+    EXPECT_FALSE(VerifyBeforeClose(saver));
+    g_frame.lastVerifyTick = GetTickCount() - 150;
+    EXPECT_FALSE(VerifyBeforeClose(saver));
+    EXPECT_EQ(g_provider.calls, 1) << "refused without asking within 200 ms";
+
+    g_frame.lastVerifyTick = GetTickCount() - 250;
+    g_provider.answer = 7;
+    EXPECT_TRUE(VerifyBeforeClose(saver));
+    EXPECT_EQ(g_provider.calls, 2);
+    EXPECT_EQ(g_frame.closeConfirmed, 7) << "the provider's answer is kept as it came";
+
+    g_frame.lastVerifyTick = GetTickCount() - 1000;
+    EXPECT_FALSE(VerifyBeforeClose(saver)) << "once the close is decided nobody asks again";
+    EXPECT_EQ(g_provider.calls, 2);
+
+    // Without a provider function every close goes ahead.
+    g_frame.closeConfirmed = 0;
+    g_frame.verifyPassword = nullptr;
+    EXPECT_TRUE(VerifyBeforeClose(saver));
+    EXPECT_EQ(g_frame.closeConfirmed, 1);
+
+}
+
+// "ScreenSaveUsePassword" as the user's desktop settings hold it, in a scratch
+// key that stands in for HKEY_CURRENT_USER, and the password provider stand-in
+// where the system would find it.
+class PasswordSwitch : public ::testing::Test {
+protected:
+    static constexpr const char* kScratch = "Software\\Mirelvane\\DunmereTests\\PasswordSwitch";
+
+    void SetUp() override {
+        SaverFrameState fresh{};
+        fresh.isWindows9x = true;
+        fresh.lastVerifyTick = NO_VERIFY_YET;
+        g_frame = fresh;
+        RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kScratch, &scratch), ERROR_SUCCESS);
+        ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, scratch), ERROR_SUCCESS);
+        ASSERT_TRUE(SetDllDirectoryA(DUNMERE_STANDINS_DIR));
+    }
+    void TearDown() override {
+        UnloadPasswordProvider();
+        SetDllDirectoryA(nullptr);
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        RegCloseKey(scratch);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+    }
+    void Store(DWORD type, std::initializer_list<BYTE> bytes) {
+        HKEY desktop;
+        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &desktop), ERROR_SUCCESS);
+        const std::vector<BYTE> data(bytes);
+        RegSetValueExA(desktop, "ScreenSaveUsePassword", 0, type, data.data(), static_cast<DWORD>(data.size()));
+        RegCloseKey(desktop);
+    }
+    // Loads and unloads the provider; returns whether the run was protected.
+    bool Protected() {
+        LoadPasswordProvider();
+        const bool on = g_frame.verifyPassword != nullptr;
+        EXPECT_EQ(g_frame.providerModule != nullptr, on) << "the provider stays loaded exactly when it protects";
+        UnloadPasswordProvider();
+        EXPECT_EQ(g_frame.providerModule, nullptr);
+        return on;
+    }
+    HKEY scratch = nullptr;
+};
+
+TEST_F(PasswordSwitch, MissingKeyOrValueLeavesTheRunUnprotected) {
+    HKEY desktop;
+    ASSERT_NE(RegOpenKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &desktop), ERROR_SUCCESS);
+    EXPECT_FALSE(Protected());
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &desktop), ERROR_SUCCESS);
+    RegCloseKey(desktop);
+    EXPECT_FALSE(Protected());
+    Store(REG_DWORD, {1, 0, 0, 0});
+    EXPECT_TRUE(Protected()) << "the stand-in provider is found, so the cases above can fail";
+}
+
+TEST_F(PasswordSwitch, ValuesShorterThanFourBytesReadAsTheNumberTheirBytesMake) {
+    struct Case { DWORD type; std::initializer_list<BYTE> bytes; bool on; } cases[] = {
+        {REG_DWORD, {1, 0, 0, 0}, true},
+        {REG_DWORD, {0, 0, 0, 0}, false},
+        {REG_DWORD, {0, 0, 0, 1}, true},
+        {REG_BINARY, {1}, true},
+        {REG_BINARY, {0}, false},
+        {REG_BINARY, {0, 1}, true},  // 0x0100
+        {REG_BINARY, {0, 0, 0}, false},
+        {REG_BINARY, {0, 0, 2}, true},
+        {REG_BINARY, {}, false},
+        {REG_BINARY, {1, 0, 0, 0, 0}, false},  // longer than four bytes: no password
+        {REG_SZ, {'1', 0}, true},               // the type is not looked at: "1" reads as 0x31
+        {REG_SZ, {0}, false},
+    };
+    for (const Case& c : cases) {
+        Store(c.type, c.bytes);
+        EXPECT_EQ(Protected(), c.on) << "type " << c.type << ", " << c.bytes.size() << " bytes";
+    }
+}
+
+TEST_F(PasswordSwitch, TheRunningFlagIsRaisedOnlyWhileTheProviderIsLoaded) {
+    auto flag = [] {
+        BOOL running = FALSE;
+        SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
+        return running != FALSE;
+    };
+    BOOL previous;
+    SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, &previous, 0);
+    Store(REG_DWORD, {1, 0, 0, 0});
+    LoadPasswordProvider();
+    ASSERT_NE(g_frame.verifyPassword, nullptr);
+    EXPECT_TRUE(flag());
+    UnloadPasswordProvider();
+    EXPECT_FALSE(flag());
+
+    g_frame.isWindows9x = false;  // Windows NT: nothing is loaded, the flag is left alone
+    SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, &previous, 0);
+    LoadPasswordProvider();
+    EXPECT_EQ(g_frame.providerModule, nullptr);
+    UnloadPasswordProvider();
+    EXPECT_TRUE(flag());
+    SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, &previous, 0);
 }
 
 std::string ChildPath() {
