@@ -131,6 +131,24 @@ def _end_prefix_processes(env, timeout=15.0):
 
 # ---------------------------------------------------------------- sessions
 
+def _lock_prefix(wait=280.0):
+    """One session at a time in the prefix, also when two CTest runs share a
+    build (CTest's resource lock holds only within one run). The fixture takes
+    it too, since it ends the prefix's server."""
+    os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
+    lock = open(PREFIX + ".session.lock", "w")
+    deadline = time.monotonic() + wait
+    while True:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return lock
+        except BlockingIOError:
+            if time.monotonic() > deadline:
+                lock.close()
+                raise RuntimeError("the e2e prefix stays busy with another session")
+            time.sleep(0.5)
+
+
 def start_session(width=1024, height=768, depth=24, desktop=None, managed=False):
     """Starts a private Xvfb and readies the shared prefix for it. `desktop`
     runs every program of the prefix inside a Wine virtual desktop of the
@@ -140,17 +158,7 @@ def start_session(width=1024, height=768, depth=24, desktop=None, managed=False)
     windows keep the suite fast. The X cursor of a window shows only when it is
     managed, though."""
     os.makedirs(ARTEFACTS, exist_ok=True)
-    # One session at a time per prefix, also across CTest runs in one build.
-    lock = open(PREFIX + ".session.lock", "w")
-    deadline = time.monotonic() + 120
-    while True:
-        try:
-            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            break
-        except BlockingIOError:
-            if time.monotonic() > deadline:
-                raise RuntimeError("the e2e prefix stays busy with another session")
-            time.sleep(0.5)
+    lock = _lock_prefix()
 
     read_end, write_end = os.pipe()
     # -noreset: otherwise the server resets whenever its last client leaves,
@@ -691,6 +699,7 @@ def prepare():
     what the end-to-end runs need in it."""
     subprocess.run([os.path.join(ROOT, "tools", "wine-prefix"), PREFIX], check=True, timeout=300,
                    stdout=subprocess.DEVNULL)
+    lock = _lock_prefix()
     env = _base_env(os.environ.get("DISPLAY", ""))
     env.pop("DISPLAY")
     _end_prefix_processes(env)
@@ -721,6 +730,7 @@ def cleanup():
             pass
         os.unlink(pid_file)
     leaked = _end_prefix_processes(env)
+    lock.close()
     if leaked:
         print(f"cleanup: killed processes left in {PREFIX}: {leaked}")
     return 0
