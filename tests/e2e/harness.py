@@ -711,12 +711,14 @@ def prepare():
     reg_delete_key(session, r"HKCU\Software\Mirelvane")
     _reg(session, "delete", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/f", check=False)
     leaked = _end_prefix_processes(env)
+    lock.close()
     os.makedirs(ARTEFACTS, exist_ok=True)
     return 1 if leaked else 0
 
 
 def cleanup():
     """Ends whatever a test that CTest had to kill left in the prefix."""
+    lock = _lock_prefix()
     env = _base_env("")
     pid_file = PREFIX + ".xvfb.pid"
     if os.path.exists(pid_file):
