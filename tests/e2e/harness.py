@@ -17,9 +17,11 @@ fixture):  harness.py prepare | cleanup
 import contextlib
 import ctypes
 import fcntl
+import glob
 import json
 import os
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -709,6 +711,14 @@ def prepare():
     _reg(session, "delete", r"HKCU\Software\Wine\X11 Driver", "/v", "ClientSideGraphics", "/f", check=False)
     _reg(session, "delete", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/f", check=False)
     reg_delete_key(session, r"HKCU\Software\Mirelvane")
+    # What a slideshow test that was cut short may have left: its relay log
+    # setting, and a file or folder under the saver's temporary file name.
+    _reg(session, "delete", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/f", check=False)
+    for leftover in glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "Temp", "tmp1.tmp")):
+        if os.path.isdir(leftover):
+            shutil.rmtree(leftover)
+        else:
+            os.unlink(leftover)
     _reg(session, "delete", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/f", check=False)
     leaked = _end_prefix_processes(env)
     lock.close()
