@@ -28,6 +28,7 @@ class SettingsDialog(SessionTest):
 
     def setUp(self):
         reg_delete_key(self.session)
+        self.layouts = {}
 
     def open_dialog(self, *args):
         proc = start_saver(self.session, *args)
@@ -39,6 +40,12 @@ class SettingsDialog(SessionTest):
     def controls(self, dialog):
         return {c["id"]: c for c in children(self.session, dialog["hwnd"]) if c["id"] != 0xFFFF}
 
+    def layout(self, dialog):
+        """The controls as they were first seen: their places do not change."""
+        if dialog["hwnd"] not in self.layouts:
+            self.layouts[dialog["hwnd"]] = self.controls(dialog)
+        return self.layouts[dialog["hwnd"]]
+
     def shown(self, dialog):
         """(seconds text, reveal text, random checked, fit checked)"""
         c = self.controls(dialog)
@@ -48,7 +55,7 @@ class SettingsDialog(SessionTest):
 
     def set_edit(self, dialog, control_id, text):
         s = self.session
-        click_window(s, self.controls(dialog)[control_id])
+        click_window(s, self.layout(dialog)[control_id])
         xdotool(s, "key", "End", "shift+Home", "BackSpace")
         if text:
             xdotool(s, "type", "--delay", "30", text)
@@ -57,10 +64,10 @@ class SettingsDialog(SessionTest):
 
     def click(self, dialog, control_id, times=1):
         for _ in range(times):
-            click_window(self.session, self.controls(dialog)[control_id])
+            click_window(self.session, self.layout(dialog)[control_id])
 
     def click_arrow(self, dialog, spin_id, up, times):
-        left, top, right, bottom = self.controls(dialog)[spin_id]["rect"]
+        left, top, right, bottom = self.layout(dialog)[spin_id]["rect"]
         y = top + (bottom - top) // 4 if up else bottom - (bottom - top) // 4
         for _ in range(times):
             harness.click_at(self.session, (left + right) // 2, y)

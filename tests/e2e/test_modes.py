@@ -32,7 +32,8 @@ class FullScreen(SessionTest):
             "the host window is on screen")
 
         harness.xdotool(s, "mousemove", left + 50, top + 80)
-        self.assertGreater(harness.cursor_visible_pixels(s), 0, "the host's arrow cursor shows before the saver")
+        self.assertTrue(harness.wait_until(lambda: harness.cursor_visible_pixels(s) > 0, 5),
+                        "the host's arrow cursor shows before the saver")
 
         for args in [("/s",), ("-s",), ("s",), ("/screen",), ("-/", "S")]:
             with self.subTest(arguments=" ".join(args)), self.ending(start_saver(s, *args)) as proc:

@@ -86,6 +86,9 @@ std::string Hex(unsigned long value) {
 }
 
 std::string Describe(HWND window) {
+    // Visibility before the style: a window under creation gets WS_VISIBLE
+    // only at its end, so a visible window's style then shows it too.
+    const bool visible = IsWindowVisible(window);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     RECT rect{}, client{};
@@ -101,7 +104,7 @@ std::string Describe(HWND window) {
     out += ",\"id\":" + std::to_string(GetDlgCtrlID(window));
     out += ",\"style\":" + Hex(style) + ",\"exstyle\":" + Hex(exStyle);
     out += ",\"rect\":" + RectJson(rect) + ",\"client\":" + RectJson(client);
-    out += ",\"visible\":" + std::string(IsWindowVisible(window) ? "true" : "false");
+    out += ",\"visible\":" + std::string(visible ? "true" : "false");
     out += ",\"owner\":" + std::to_string(Number(GetWindow(window, GW_OWNER)));
     out += ",\"parent\":" + std::to_string(Number(GetAncestor(window, GA_PARENT)));
     out += ",\"foreground\":" + std::string(GetForegroundWindow() == window ? "true" : "false");
