@@ -157,25 +157,41 @@ class PasswordCase(SessionTest):
                              timeout=60).stderr.decode().split()
         return int(float(out[0])) if out else -1
 
-    def assertQuietThenAsksAgain(self, answer, saver):
-        """After a verification that ended with `answer`, the close request
-        posted about 150 ms later was refused without a dialog and the one
-        about 250 ms later asked again."""
-        ended = answer["tick"]
-        after = lambda event: [r for r in self.log(event=event) if r["tick"] >= ended]  # noqa: E731
-        self.assertTrue(harness.wait_until(lambda: len(after("close-request")) >= 2, 10),
-                        "both close requests reached the saver")
-        self.assertTrue(harness.wait_until(lambda: after("verify"), 10), "the saver asked again")
-        closes = after("close-request")
-        early, late = closes[0]["tick"] - ended, closes[1]["tick"] - ended
-        self.assertTrue(150 <= early < QUIET_MS - 10,
-                        f"the early close request must arrive 150 ms after the verification: {early} ms")
-        self.assertGreaterEqual(late, 250)
-        asked = after("verify")
-        self.assertEqual(len(asked), 1, f"one verification after the answer: {asked}")
-        self.assertGreaterEqual(asked[0]["tick"], closes[1]["tick"], f"asked only at the late request ({early} ms "
-                                                                     f"and {late} ms after the answer)")
-        self.assertEqual(asked[0]["window"], saver["hwnd"])
+    def refuse_and_check_quiet_spell(self, proc, saver, dialog, how, *keys, text=None):
+        """Answers the open dialog with a refusal (`how`: wrong or cancel)
+        while the sender waits to post close requests 150 and 250 ms after the
+        end of that verification. The early one must be refused without a
+        dialog and the late one must ask again. When the early request reaches
+        the saver too late to test that (the machine was busy), the dialog it
+        brought is answered the same way again, at most three times. Returns
+        the dialog that is open at the end."""
+        for _ in range(3):
+            sender = self.arm_close_requests(150, 250)
+            answered = len(self.log(event="answer"))
+            self.answer_dialog(dialog, *keys, text=text)
+            self.assertIsNotNone(read_line(sender, timeout=10), "the sender did not post")
+            answer = self.wait_log("answer", count=answered + 1)
+            self.assertEqual((answer["result"], answer["how"]), (0, how))
+            ended = answer["tick"]
+            after = lambda event: [r for r in self.log(event=event) if r["tick"] >= ended]  # noqa: E731
+            self.assertTrue(harness.wait_until(lambda: len(after("close-request")) >= 2, 10),
+                            "both close requests reached the saver")
+            self.assertTrue(harness.wait_until(lambda: after("verify"), 10), "the saver asked again")
+            dialog = self.wait_dialog(saver)
+            self.assertStaysOpen(proc, f"a refusal ({how})", settle=0)
+            closes = after("close-request")
+            early, late = closes[0]["tick"] - ended, closes[1]["tick"] - ended
+            self.assertGreaterEqual(early, 150)
+            self.assertGreaterEqual(late, 250)
+            if early >= QUIET_MS - 10:
+                continue
+            asked = after("verify")
+            self.assertEqual(len(asked), 1, f"one verification after the answer: {asked}")
+            self.assertGreaterEqual(asked[0]["tick"], closes[1]["tick"],
+                                    f"asked only at the late request ({early} ms and {late} ms after the answer)")
+            self.assertEqual(asked[0]["window"], saver["hwnd"])
+            return dialog
+        self.fail("no close request reached the saver within 190 ms of the answer in three tries")
 
 
 class Windows98(PasswordCase):
@@ -252,24 +268,11 @@ class Windows98(PasswordCase):
         self.assertEqual(self.log(event="answer"), [])
 
         # A wrong password: locked, quiet for 200 ms, then asking again.
-        sender = self.arm_close_requests(150, 250)
-        self.answer_dialog(dialog, "Return", text="wrong")
-        self.assertIsNotNone(read_line(sender, timeout=10), "the sender did not post")
-        answer = self.wait_log("answer")
-        self.assertEqual((answer["result"], answer["how"]), (0, "wrong"))
-        self.assertQuietThenAsksAgain(answer, saver)
-
+        dialog = self.refuse_and_check_quiet_spell(proc, saver, dialog, "wrong", "Return", text="wrong")
         # Cancel: the same.
-        dialog = self.wait_dialog(saver)
-        sender = self.arm_close_requests(150, 250)
-        self.answer_dialog(dialog, "Escape")
-        self.assertIsNotNone(read_line(sender, timeout=10), "the sender did not post")
-        answer = self.wait_log("answer", count=2)
-        self.assertEqual((answer["result"], answer["how"]), (0, "cancel"))
-        self.assertQuietThenAsksAgain(answer, saver)
+        dialog = self.refuse_and_check_quiet_spell(proc, saver, dialog, "cancel", "Escape")
 
         # After a refusal the saver stays, its slideshow stopped, the cursor hidden.
-        dialog = self.wait_dialog(saver)
         self.assertGreater(harness.cursor_visible_pixels(s), 0, "the dialog under the pointer shows it")
         self.answer_dialog(dialog, "Return", text="wrong again")
         self.assertStaysOpen(proc, "a wrong password")
@@ -289,7 +292,9 @@ class Windows98(PasswordCase):
         xdotool(s, "type", "--delay", "20", PASSWORD)
         xdotool(s, "key", "Return")
         self.assertEqual(wait_exit(proc, harness.CLOSE_TIMEOUT), 0, "the right password closes with 0")
-        self.assertEqual([a["how"] for a in self.log(event="answer")], ["wrong", "cancel", "wrong", "right"])
+        answers = [(a["how"], a["result"]) for a in self.log(event="answer")]
+        self.assertEqual(answers[-1], ("right", 1))
+        self.assertEqual(set(answers[:-1]), {("wrong", 0), ("cancel", 0)})
         self.assertFalse(self.flag(), "the flag is down after the run")
 
     def test_value_zero_or_missing_leaves_the_run_unprotected(self):
