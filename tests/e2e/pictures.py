@@ -19,7 +19,6 @@ JPEGDIB = os.environ.get("DUNMERE_JPEGDIB", os.path.join(harness.BUILD, "tools",
 WORK_PARENT = os.path.dirname(harness.PREFIX)
 JFIF_PREFIX = bytes.fromhex("FFD8FFE000104A464946")
 PICTURE_RESOURCE_BASE = 107
-WIDTH, HEIGHT = 640, 480
 
 
 class Picture:
@@ -80,11 +79,6 @@ def reference(session, number):
             raise RuntimeError(f"jpegdib decode failed for picture {number}: {code}")
         _decoded[number] = read_bitmap_file(bitmap, number)
     return _decoded[number]
-
-
-def reference_bitmap_path(session, number):
-    reference(session, number)
-    return os.path.join(work_dir(), f"picture{number:02d}.bmp")
 
 
 # ---------------------------------------------------------------- the screen
