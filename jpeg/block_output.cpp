@@ -1,4 +1,4 @@
-// Part 2.4, block output: the ten routines that write one MCU's samples as
+// Block output: the ten routines that write one MCU's samples as
 // blue, green, red pixels into the DIB, with the colour conversion of the four
 // colour layouts and the grey conversion. `dest` is the MCU's top-left pixel;
 // row r below it is at dest - r x rowStride.

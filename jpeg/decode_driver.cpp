@@ -1,4 +1,4 @@
-// Part 2.4, the decode driver: allocates the DIB, walks the picture MCU by
+// The decode driver: allocates the DIB, walks the picture MCU by
 // MCU (entropy decoding, inverse DCT, block output straight into the DIB) and
 // checks for restart and end-of-image markers between MCUs.
 #include <cstring>

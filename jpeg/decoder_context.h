@@ -1,5 +1,5 @@
-// The decoder's working record and the routines the Parts share (internal).
-// Part 2.1 owns the record; Parts 2.2, 2.3 and 2.4 work on it.
+// The decoder's working record and the routines its steps share (internal).
+// Parsing fills the record; entropy decoding, the inverse DCT and block output work on it.
 #ifndef DUNMERE_JPEG_DECODER_CONTEXT_H
 #define DUNMERE_JPEG_DECODER_CONTEXT_H
 
@@ -48,8 +48,8 @@ struct ScanComponent {
 
 struct DecoderContext;
 
-// The before-whole-MCU gate of the traversal (step 4.1.1 of Part 2.4), for the
-// cooperative twin of Part 2.5: null for DecodeScanToDib. MCU_GATE_STOP ends the
+// The before-whole-MCU gate of the traversal (before each whole MCU), for the
+// cooperative decode: null for DecodeScanToDib. MCU_GATE_STOP ends the
 // traversal there, as exhausted data does (the picture so far, result 0).
 enum McuGateAnswer { MCU_GATE_DECODE, MCU_GATE_AGAIN, MCU_GATE_LEAVE_ROW, MCU_GATE_STOP };
 struct McuGate {
@@ -101,7 +101,7 @@ struct DecoderContext {
   std::int16_t *crBlock;
   std::int16_t bitOffset;
 
-  // Implementation fields (not in the Parts' list).
+  // Implementation fields (beyond the working record proper).
   std::uint8_t *buffer;            // locked address of the file buffer
   std::uint8_t frameSeen;          // an SOF0 was parsed
   std::uint8_t quantDefined;       // bit s: a DQT defined slot s
@@ -114,7 +114,7 @@ struct DecoderContext {
 
 extern const std::uint16_t zigzagOrder[72];
 
-// Part 2.1.
+// Parsing.
 void ReleaseDecoder(DecoderContext *context);
 void ParseStartOfFrame(DecoderContext *context, std::uint16_t payloadLength);
 void ParseQuantTables(DecoderContext *context, std::uint16_t payloadLength);
@@ -122,7 +122,7 @@ DecoderResult ParseHuffmanTables(DecoderContext *context, std::uint16_t payloadL
 void ParseStartOfScan(DecoderContext *context, std::uint16_t payloadLength);
 // The entry with its driver chosen (DecodeJpegFile passes DecodeScanToDib).
 DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDriver driver);
-// Steps 3 to 6 (load) and 7 (find SOI) of DecodeJpegFile, shared with Part 2.6.
+// Steps 3 to 6 (load) and 7 (find SOI) of DecodeJpegFile, shared with the information scan.
 DecoderResult LoadJpegFile(DecoderContext *context, const char *fileName);
 DecoderResult FindStartOfImage(DecoderContext *context);
 // Step 9a-b: the next marker into context->marker; 105 when the data runs out.
@@ -130,7 +130,7 @@ DecoderResult ReadNextMarker(DecoderContext *context);
 // Skips the segment whose length field is at readPos; 105 when it runs past the end.
 DecoderResult SkipSegment(DecoderContext *context);
 
-// Part 2.2. BuildHuffmanLookup returns the bytes consumed, or -1 for a table
+// Entropy decoding. BuildHuffmanLookup returns the bytes consumed, or -1 for a table
 // that is not a valid prefix code within `available` bytes (refused with 105).
 // It also fills the slot's lookahead table `fast` (when not null).
 int BuildHuffmanLookup(DecoderContext *context, std::uint8_t *lengthTable, std::uint8_t *symbolTable,
@@ -151,16 +151,16 @@ bool DecodeMcuFast(DecoderContext *context, int lumaCount, bool colour);
 // Prepares the per-scan tables of the block decoders (after ParseStartOfScan).
 void BindScanTables(DecoderContext *context);
 
-// Part 2.3.
+// Inverse DCT.
 void InverseDct(std::int16_t *block);
 void InverseDctReference(std::int16_t *block);
 
-// Part 2.4.
+// Block output and the decode driver.
 DecoderResult DecodeScanToDib(DecoderContext *context, HGLOBAL *dib);
 // Its twin that services the thread's message queue (cooperative.cpp).
 DecoderResult DecodeScanToDibCooperative(DecoderContext *context, HGLOBAL *dib);
 // The shared driver: `dibRows` rows are allocated besides the 15 spare ones
-// (height, or paddedHeight for Part 2.5); `gate` may be null.
+// (height, or the height rounded up to whole MCU rows for the cooperative decode); `gate` may be null.
 DecoderResult RunScanToDib(DecoderContext *context, HGLOBAL *dib, std::uint32_t dibRows, McuGate *gate);
 std::uint16_t CheckRestartMarker(DecoderContext *context);
 void PutGreyBlock(std::uint8_t *dest, const DecoderContext *context);
@@ -174,7 +174,7 @@ void PutMcuH2V1Clipped(std::uint8_t *dest, const DecoderContext *context, int co
 void PutMcuH1V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
 void PutMcuH2V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
 
-// Test switch: when set, blocks are decoded with the Parts' literal bit reader
+// Test switch: when set, blocks are decoded with the literal bit reader
 // (PeekBits16/ConsumeBits), transformed with InverseDctReference and written
 // pixel by pixel only, so that tests and the fuzzer can check that the fast
 // carriers compute the same.

@@ -1,7 +1,7 @@
-// Part 2.2: entropy decoding. The Huffman lookup builder, the bit reader over
+// Entropy decoding. The Huffman lookup builder, the bit reader over
 // the file buffer, the DC and AC decoders and the three block decoders.
 //
-// Two carriers of the same steps: the Parts' literal bit reader (PeekBits16 and
+// Two carriers of the same steps: the literal bit reader (PeekBits16 and
 // ConsumeBits on readPos, bitOffset and bytesLeft), and a fast reader for blocks
 // that start far enough from the end of the data that no advance inside them
 // can exhaust it. The fast reader keeps the de-stuffed stream in a 64-bit word
@@ -115,7 +115,7 @@ void BindScanTables(DecoderContext *c) {
 }
 
 // ---------------------------------------------------------------------------
-// The Parts' literal bit reader.
+// The literal bit reader: the steps one by one.
 
 std::uint16_t PeekBits16(const DecoderContext *c) {
   const std::uint8_t *p = c->readPos;

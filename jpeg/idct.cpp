@@ -1,4 +1,4 @@
-// Part 2.3: the inverse DCT. A separable integer transform, rows (shift 5)
+// The inverse DCT. A separable integer transform, rows (shift 5)
 // then columns (shift 8), whose weighted terms are sums of power-of-two
 // multiples each wrapped to 16 bits.
 //

@@ -1,5 +1,4 @@
 // Dunmere's baseline JPEG decoder: a JFIF file in, a 24-bit DIB handle out.
-// Public interface (Parts 2.1 to 2.4 of the specification).
 #ifndef DUNMERE_JPEG_DECODER_H
 #define DUNMERE_JPEG_DECODER_H
 

@@ -1,4 +1,4 @@
-// Part 2.1: the decoder context and stream parsing. DecodeJpegFile reads the
+// The decoder context and stream parsing. DecodeJpegFile reads the
 // whole file into one movable block, walks its marker segments into a
 // DecoderContext and, at the first SOS, hands over to the decode driver.
 #include <cstring>

@@ -1,6 +1,6 @@
-// Part 2.2: the Huffman lookup builder, the bit reader, the DC and AC decoders
+// Entropy decoding: the Huffman lookup builder, the bit reader, the DC and AC decoders
 // and the block decoders, on hand-made tables and bit strings. Each block test
-// runs the decoder's fast reader and the Parts' literal reader and wants the
+// runs the decoder's fast reader and the literal reader and wants the
 // same block from both.
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // libFuzzer target over DecodeJpegFile (the real file entry: each input is
 // written to a temporary file). Every input is decoded twice, once as the
-// decoder normally runs and once with the Parts' literal bit reader and inverse
+// decoder normally runs and once with the literal bit reader and inverse
 // DCT only; the two must agree in result and in every byte of the DIB. Also
 // checks that nothing is left allocated and that the picture variable is empty
 // on failure. The cooperative entry must give the same result, header and

@@ -1,4 +1,4 @@
-// Part 2.3: the inverse DCT's worked examples, its 16-bit wrap rule, and the
+// The inverse DCT's worked examples, its 16-bit wrap rule, and the
 // fast carrier against the literal one on many blocks.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Part 2.4, block output: colour and grey conversion examples, the pixel
+// Block output: colour and grey conversion examples, the pixel
 // placement of each layout, and clipped MCUs against whole ones.
 #include <gtest/gtest.h>
 

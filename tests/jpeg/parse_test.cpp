@@ -1,4 +1,4 @@
-// Part 2.1 (and the refusals the issue adds): results of DecodeJpegFile on
+// Parsing and its refusals: results of DecodeJpegFile on
 // edited copies of a small cjpeg picture, and on injected allocation, lock and
 // file failures (native build only: the stand-in can make them happen).
 #include <gtest/gtest.h>
@@ -349,7 +349,7 @@ TEST(DecodeJpegFile, DibHeaderAndSize) {
 
 #ifndef _WIN32
 // Every allocation and every lock of a decode, made to fail in turn: the
-// result is 101 or 102 as the Parts say, the picture variable is empty and
+// result is 101 or 102 as they must, the picture variable is empty and
 // nothing stays allocated or locked.
 TEST(InjectedFailures, EveryAllocationAndLock) {
   std::string path = DataPath(kColour);

@@ -1,6 +1,6 @@
 // Real photographs made with cjpeg in every layout and several sizes: checksums
 // of our own output (so that any change in the pixels is noticed), the fast
-// carriers against the Parts' literal ones, libjpeg-turbo's decode as a sanity
+// carriers against the literal ones, libjpeg-turbo's decode as a sanity
 // peer, truncated and corrupt scans, restart and end-of-image markers between
 // MCUs, and the inputs the fuzzer once crashed on.
 #include <gtest/gtest.h>
@@ -74,7 +74,7 @@ TEST(Pictures, FastCarriersGiveTheLiteralResult) {
 // a sanity peer: the colour weights differ, so the PSNR is high, not infinite.
 TEST(Pictures, CloseToLibjpegTurbo) {
   for (const std::string &path : ListFiles(HostPath(JPEG_TEST_DATA_DIR), ".jpg")) {
-    if (path.find("q3-16bit") != std::string::npos) continue;  // products wrap, as the Parts define
+    if (path.find("q3-16bit") != std::string::npos) continue;  // products wrap, as the decoder defines
     Decoded d = DecodeFile(path);
     if (d.result != 0) continue;
     Bytes jpeg = ReadBytes(path);

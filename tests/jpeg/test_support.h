@@ -26,7 +26,7 @@ struct Decoded {
   DecoderResult result = -1;
   Bytes dib;  // the whole DIB block (header, rows, spare rows) when result is 0
 };
-// DecodeJpegFile on a file; `literal` selects the Parts' literal paths only.
+// DecodeJpegFile on a file; `literal` selects the literal paths only.
 Decoded DecodeFile(const std::string &path, bool literal = false);
 // Writes `bytes` to a work file named `name` and decodes it.
 Decoded DecodeBytes(const Bytes &bytes, const std::string &name, bool literal = false);
