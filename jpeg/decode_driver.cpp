@@ -50,11 +50,6 @@ int DecodeMcu(DecoderContext *c, const Layout &layout) {
   return status;
 }
 
-inline void Advance(DecoderContext *c, int n) {
-  c->readPos += n;
-  c->bytesLeft -= n;
-}
-
 }  // namespace
 
 std::uint16_t CheckRestartMarker(DecoderContext *c) {

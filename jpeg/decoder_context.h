@@ -114,6 +114,25 @@ struct DecoderContext {
 
 extern const std::uint16_t zigzagOrder[72];
 
+// Reading the file buffer: readPos moves forward and bytesLeft down together,
+// so that bytesLeft always counts the bytes from readPos to the end.
+inline void Advance(DecoderContext *c, int n) {
+  c->readPos += n;
+  c->bytesLeft -= n;
+}
+
+inline std::uint8_t ReadByte(DecoderContext *c) {
+  std::uint8_t b = c->readPos[0];
+  Advance(c, 1);
+  return b;
+}
+
+inline std::uint16_t ReadWord(DecoderContext *c) {
+  std::uint16_t w = static_cast<std::uint16_t>((c->readPos[0] << 8) | c->readPos[1]);
+  Advance(c, 2);
+  return w;
+}
+
 // Parsing.
 void ReleaseDecoder(DecoderContext *context);
 void ParseStartOfFrame(DecoderContext *context, std::uint16_t payloadLength);

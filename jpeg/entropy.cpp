@@ -19,14 +19,6 @@ bool g_jpegLiteralPaths = false;
 
 namespace {
 
-
-inline std::uint8_t ReadByte(DecoderContext *c) {
-  std::uint8_t b = c->readPos[0];
-  ++c->readPos;
-  --c->bytesLeft;
-  return b;
-}
-
 // EXTEND of ITU T.81 F.2.2.1 for s = 1..16, kept in 16 bits by the caller.
 inline std::int32_t Extend(std::int32_t v, int s) {
   return v < (1 << (s - 1)) ? v - ((1 << s) - 1) : v;

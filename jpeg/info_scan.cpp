@@ -16,23 +16,6 @@ namespace {
 const std::uint16_t MARKER_DRI = 0xFFDD, MARKER_COM = 0xFFFE;
 const std::uint32_t COMMENT_ZERO_BYTES = 5;  // zeros after the text, so it reads as a C string
 
-inline void Advance(DecoderContext *c, int n) {
-  c->readPos += n;
-  c->bytesLeft -= n;
-}
-
-inline std::uint8_t ReadByte(DecoderContext *c) {
-  std::uint8_t b = c->readPos[0];
-  Advance(c, 1);
-  return b;
-}
-
-inline std::uint16_t ReadWord(DecoderContext *c) {
-  std::uint16_t w = static_cast<std::uint16_t>((c->readPos[0] << 8) | c->readPos[1]);
-  Advance(c, 2);
-  return w;
-}
-
 // What the walk gathers besides the record's own fields.
 struct ScanTotals {
   std::uint64_t quantSum;

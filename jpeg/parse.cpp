@@ -13,24 +13,6 @@ const std::uint16_t zigzagOrder[72] = {
 
 namespace {
 
-// Advancing one byte: readPos forward, bytesLeft down.
-inline void Advance(DecoderContext *c, int n) {
-  c->readPos += n;
-  c->bytesLeft -= n;
-}
-
-inline std::uint8_t ReadByte(DecoderContext *c) {
-  std::uint8_t b = c->readPos[0];
-  Advance(c, 1);
-  return b;
-}
-
-inline std::uint16_t ReadWord(DecoderContext *c) {
-  std::uint16_t w = static_cast<std::uint16_t>((c->readPos[0] << 8) | c->readPos[1]);
-  Advance(c, 2);
-  return w;
-}
-
 void ReleaseBlock(HGLOBAL *handle, void *address) {
   if (address != nullptr && *handle != nullptr) GlobalUnlock(*handle);
   if (*handle != nullptr) GlobalFree(*handle);
