@@ -98,6 +98,22 @@ inline __m128i Low16(__m128i lo, __m128i hi, int shift) {
   return _mm_packs_epi32(lo, hi);
 }
 
+// The last stage of one 1-D step: even terms (e0 ± m, e1 ± n) against the odd
+// terms p, q, r, s, into the eight 32-bit outputs of one half of the lanes.
+inline void Butterfly(__m128i (*out)[2], int half, __m128i e0, __m128i e1, __m128i m, __m128i n, __m128i p,
+                      __m128i q, __m128i r, __m128i s) {
+  __m128i em = _mm_add_epi32(e0, m), emn = _mm_sub_epi32(e0, m);
+  __m128i en = _mm_add_epi32(e1, n), enn = _mm_sub_epi32(e1, n);
+  out[0][half] = _mm_add_epi32(em, p);
+  out[7][half] = _mm_sub_epi32(em, p);
+  out[1][half] = _mm_add_epi32(en, q);
+  out[6][half] = _mm_sub_epi32(en, q);
+  out[2][half] = _mm_add_epi32(enn, r);
+  out[5][half] = _mm_sub_epi32(enn, r);
+  out[3][half] = _mm_add_epi32(emn, s);
+  out[4][half] = _mm_sub_epi32(emn, s);
+}
+
 // The same steps when inputs 4 to 7 are all zero (the common case of a block
 // whose values sit in its upper-left corner): the terms of those inputs are 0.
 template <int Shift>
@@ -115,16 +131,7 @@ inline void StepLanesLowerHalf(__m128i *x) {
     __m128i q = _mm_madd_epi16(x13, Pair(38, -9));
     __m128i r = _mm_madd_epi16(x13, Pair(25, -44));
     __m128i s = _mm_madd_epi16(x13, Pair(9, -25));
-    __m128i em = _mm_add_epi32(e, m), emn = _mm_sub_epi32(e, m);
-    __m128i en = _mm_add_epi32(e, n), enn = _mm_sub_epi32(e, n);
-    out[0][half] = _mm_add_epi32(em, p);
-    out[7][half] = _mm_sub_epi32(em, p);
-    out[1][half] = _mm_add_epi32(en, q);
-    out[6][half] = _mm_sub_epi32(en, q);
-    out[2][half] = _mm_add_epi32(enn, r);
-    out[5][half] = _mm_sub_epi32(enn, r);
-    out[3][half] = _mm_add_epi32(emn, s);
-    out[4][half] = _mm_sub_epi32(emn, s);
+    Butterfly(out, half, e, e, m, n, p, q, r, s);
   }
   for (int k = 0; k < 8; ++k) x[k] = Low16(out[k][0], out[k][1], Shift);
 }
@@ -151,16 +158,7 @@ inline void StepLanes(__m128i *x) {
     __m128i q = _mm_add_epi32(_mm_madd_epi16(x13, Pair(38, -9)), _mm_madd_epi16(x57, Pair(-44, -25)));
     __m128i r = _mm_add_epi32(_mm_madd_epi16(x13, Pair(25, -44)), _mm_madd_epi16(x57, Pair(9, 38)));
     __m128i s = _mm_add_epi32(_mm_madd_epi16(x13, Pair(9, -25)), _mm_madd_epi16(x57, Pair(38, -44)));
-    __m128i em = _mm_add_epi32(e0, m), emn = _mm_sub_epi32(e0, m);
-    __m128i en = _mm_add_epi32(e1, n), enn = _mm_sub_epi32(e1, n);
-    out[0][half] = _mm_add_epi32(em, p);
-    out[7][half] = _mm_sub_epi32(em, p);
-    out[1][half] = _mm_add_epi32(en, q);
-    out[6][half] = _mm_sub_epi32(en, q);
-    out[2][half] = _mm_add_epi32(enn, r);
-    out[5][half] = _mm_sub_epi32(enn, r);
-    out[3][half] = _mm_add_epi32(emn, s);
-    out[4][half] = _mm_sub_epi32(emn, s);
+    Butterfly(out, half, e0, e1, m, n, p, q, r, s);
   }
   for (int k = 0; k < 8; ++k) x[k] = Low16(out[k][0], out[k][1], Shift);
 }
