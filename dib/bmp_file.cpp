@@ -90,8 +90,7 @@ bool DefaultMasks(WORD bits, const DWORD masks[3]) {
 // A bitfield header's masks follow it. When they are the depth's own, the rows
 // are plain RGB rows and are marked so, because a DIB handle has no room for
 // masks; the file then stands behind them. Other masks are left unread, as
-// they always were.
-// False when the file cannot be read or put back.
+// they always were. False when the file cannot be read or put back.
 bool PlainRgbForDefaultMasks(HFILE file, BITMAPINFOHEADER* info) {
     if (info->biCompression != BI_BITFIELDS) return true;
     DWORD masks[3];
