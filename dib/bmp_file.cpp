@@ -7,7 +7,7 @@
 
 namespace {
 
-enum : DWORD { CORE_HEADER_SIZE = 12, INFO_HEADER_SIZE = 40 };
+enum : DWORD { CORE_HEADER_SIZE = 12, INFO_HEADER_SIZE = 40, MASKS_BYTES = 12 };
 enum : WORD { BM_TYPE = 0x4D42 };  // "BM" read as a little-endian number
 enum : UINT { FILE_HEADER_LEAD = 2, FILE_HEADER_REST = 12, CHUNK = 0x8000 };
 enum : UINT { BLOCK_FLAGS = GMEM_MOVEABLE | GMEM_ZEROINIT };
@@ -38,31 +38,69 @@ void WidenCoreHeader(unsigned char* buffer, WORD colors) {
     std::memcpy(buffer, &info, sizeof info);
 }
 
+bool Uncompressed(const BITMAPINFOHEADER& info) {
+    return info.biCompression == BI_RGB || info.biCompression == BI_BITFIELDS;
+}
+
 // Checks a full header as the file states it and completes its image size.
 // False for anything the rows could not be read or drawn safely from.
 bool CompleteHeader(BITMAPINFOHEADER* info) {
-    // Bottom-up rows only: both sizes must be positive.
-    if (info->biWidth <= 0 || info->biHeight <= 0) return false;
+    // A negative height means top-down rows, which the header keeps; run-length
+    // data has no top-down form.
+    if (info->biWidth <= 0 || info->biHeight == 0 || info->biHeight == INT32_MIN) return false;
+    if (info->biHeight < 0 && !Uncompressed(*info)) return false;
+    const LONG rows = info->biHeight < 0 ? -info->biHeight : info->biHeight;
     if (info->biClrUsed > MaxColors(info->biBitCount)) return false;
     DWORD ruleBytes;
-    if (!RowImageBytes(info->biWidth, info->biHeight, info->biBitCount, &ruleBytes)) return false;
+    if (!RowImageBytes(info->biWidth, rows, info->biBitCount, &ruleBytes)) return false;
     // An uncompressed image is never smaller than its rows, whatever the file
     // says; compressed data has only its stated size.
-    if (info->biSizeImage == 0 ||
-        ((info->biCompression == BI_RGB || info->biCompression == BI_BITFIELDS) && info->biSizeImage < ruleBytes))
+    if (info->biSizeImage == 0 || (Uncompressed(*info) && info->biSizeImage < ruleBytes))
         info->biSizeImage = ruleBytes;
     return true;
 }
 
+// The padding behind the last row's pixels, which some writers leave out of
+// the file: that many bytes may be missing at its end.
+DWORD MissingBytesAllowed(const BITMAPINFOHEADER& info) {
+    if (!Uncompressed(info)) return 0;
+    const uint64_t rowBits = uint64_t(info.biWidth) * info.biBitCount;
+    return static_cast<DWORD>((rowBits + 31) / 32 * 4 - (rowBits + 7) / 8);
+}
+
 // Moves to the rows: `offset` from `start`, or where the file now stands when
-// the offset is 0. False when the rows lie beyond the file's end.
-bool SeekToRows(HFILE file, LONG start, DWORD offset, DWORD rowBytes) {
+// the offset is 0. False when the rows, but for `missing` bytes at their end,
+// lie beyond the file's end.
+bool SeekToRows(HFILE file, LONG start, DWORD offset, DWORD rowBytes, DWORD missing) {
     const LONG here = _llseek(file, 0, FILE_CURRENT);
     const LONG end = _llseek(file, 0, FILE_END);
     if (here == HFILE_ERROR || end == HFILE_ERROR) return false;
     const int64_t rows = offset != 0 ? int64_t(start) + offset : here;
-    if (rows > end || int64_t(end) - rows < rowBytes) return false;
+    if (rows > end || int64_t(end) - rows + missing < rowBytes) return false;
     return _llseek(file, static_cast<LONG>(rows), FILE_BEGIN) == rows;
+}
+
+// The masks each depth draws with when a header names none.
+bool DefaultMasks(WORD bits, const DWORD masks[3]) {
+    if (bits == 16) return masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
+    if (bits == 32) return masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF;
+    return false;
+}
+
+// A bitfield header's masks follow it. When they are the depth's own, the rows
+// are plain RGB rows and are marked so, because a DIB handle has no room for
+// masks; the file then stands behind them. Other masks are left unread, as
+// they always were. False when the file cannot be read or put back.
+bool PlainRgbForDefaultMasks(HFILE file, BITMAPINFOHEADER* info) {
+    if (info->biCompression != BI_BITFIELDS) return true;
+    DWORD masks[3];
+    const UINT got = _lread(file, masks, MASKS_BYTES);
+    if (got == UINT(HFILE_ERROR)) return false;
+    if (got == MASKS_BYTES && DefaultMasks(info->biBitCount, masks)) {
+        info->biCompression = BI_RGB;
+        return true;
+    }
+    return got == 0 || _llseek(file, -LONG(got), FILE_CURRENT) != HFILE_ERROR;
 }
 
 }  // namespace
@@ -104,7 +142,9 @@ void ReadBmpFileHeader(HFILE file, BITMAPFILEHEADER* header, LONG* start) {
 
 UINT WriteBmpFileHeader(HFILE file, const BITMAPFILEHEADER* header) {
     const auto* bytes = reinterpret_cast<const char*>(header);
-    _lwrite(file, bytes, FILE_HEADER_LEAD);
+    // Without its "BM" the rest would land two bytes early: the file is lost
+    // already, and the result says so.
+    if (_lwrite(file, bytes, FILE_HEADER_LEAD) != FILE_HEADER_LEAD) return UINT(HFILE_ERROR);
     return _lwrite(file, bytes + FILE_HEADER_LEAD, FILE_HEADER_REST);
 }
 
@@ -141,6 +181,7 @@ HGLOBAL ReadDibHeaderBlock(HFILE file) {
     std::memcpy(&info, buffer, sizeof info);
     if (!CompleteHeader(&info)) return nullptr;
     if (info.biClrUsed == 0) info.biClrUsed = colors;
+    if (!core && !PlainRgbForDefaultMasks(file, &info)) return nullptr;
 
     const DWORD tableBytes = DWORD(colors) * sizeof(RGBQUAD);
     HGLOBAL block = GlobalAlloc(BLOCK_FLAGS, INFO_HEADER_SIZE + tableBytes);
@@ -168,7 +209,7 @@ HGLOBAL ReadDibHeaderBlock(HFILE file) {
             sound = _lread(file, table, tableBytes) == tableBytes;
         }
     }
-    sound = sound && SeekToRows(file, start, offBits, info.biSizeImage);
+    sound = sound && SeekToRows(file, start, offBits, info.biSizeImage, MissingBytesAllowed(info));
     GlobalUnlock(block);
     if (!sound) {
         GlobalFree(block);
@@ -201,36 +242,49 @@ BOOL QueryDibHeader(HGLOBAL dib, BITMAPINFOHEADER* header) {
     return TRUE;
 }
 
-HGLOBAL LoadBmpFile(const char* name) {
-    OFSTRUCT opened;
-    const HFILE file = OpenFile(name, &opened, OF_READ);
-    if (file == HFILE_ERROR) return nullptr;
+HGLOBAL ReadBmpFile(HFILE file) {
     HGLOBAL block = ReadDibHeaderBlock(file);
     BITMAPINFOHEADER info;
     if (!block || !QueryDibHeader(block, &info)) {
         if (block) GlobalFree(block);
-        _lclose(file);
         return nullptr;
     }
     const uint64_t bytes = uint64_t(info.biSize) + ColorTableBytes(&info) + info.biSizeImage;
     HGLOBAL grown = bytes <= SIZE_T(-1) ? GlobalReAlloc(block, static_cast<SIZE_T>(bytes), BLOCK_FLAGS) : nullptr;
     if (!grown) {
         GlobalFree(block);
-        _lclose(file);
         return nullptr;
     }
     block = grown;
     auto* dib = static_cast<unsigned char*>(GlobalLock(block));
     // The file was measured before the block grew; a read that still comes up
     // short (the file shrank, or a read failed) leaves no half picture behind.
-    const bool read = dib && ReadChunked(file, dib + info.biSize + ColorTableBytes(&info), info.biSizeImage) ==
-                                 info.biSizeImage;
-    if (dib) GlobalUnlock(block);
-    _lclose(file);
+    // Only the last row's padding may be missing; it stays zero.
+    bool read = false;
+    if (dib) {
+        unsigned char* rows = dib + info.biSize + ColorTableBytes(&info);
+        const DWORD optional = MissingBytesAllowed(info), whole = info.biSizeImage - optional;
+        read = ReadChunked(file, rows, whole) == whole;
+        if (read && optional != 0) {
+            const UINT got = _lread(file, rows + whole, optional);
+            read = got != UINT(HFILE_ERROR);
+            if (read && got < optional) std::memset(rows + whole + got, 0, optional - got);
+        }
+        GlobalUnlock(block);
+    }
     if (!read) {
         GlobalFree(block);
         return nullptr;
     }
+    return block;
+}
+
+HGLOBAL LoadBmpFile(const char* name) {
+    OFSTRUCT opened;
+    const HFILE file = OpenFile(name, &opened, OF_READ);
+    if (file == HFILE_ERROR) return nullptr;
+    HGLOBAL block = ReadBmpFile(file);
+    _lclose(file);
     return block;
 }
 

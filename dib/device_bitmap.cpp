@@ -73,7 +73,11 @@ HGLOBAL DeviceBitmapToDib(HBITMAP bitmap, DWORD compression, WORD bits, HPALETTE
     if (sound && info.biSizeImage == 0) {
         sound = RowImageBytes(info.biWidth, info.biHeight, info.biBitCount, &info.biSizeImage);
         // Room for compressed rows, which can come out larger than plain ones.
-        if (compression != BI_RGB) info.biSizeImage = static_cast<DWORD>(uint64_t(info.biSizeImage) * 3 / 2);
+        if (compression != BI_RGB) {
+            const uint64_t room = uint64_t(info.biSizeImage) * 3 / 2;
+            sound = sound && room <= 0xFFFFFFFFu;
+            info.biSizeImage = static_cast<DWORD>(room);
+        }
     }
     const uint64_t bytes = uint64_t(info.biSize) + ColorTableBytes(&info) + info.biSizeImage;
     HGLOBAL grown = sound && bytes <= SIZE_T(-1) ? GlobalReAlloc(block, static_cast<SIZE_T>(bytes), 0) : nullptr;

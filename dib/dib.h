@@ -30,24 +30,35 @@ SIZE_T DibBitsOffset(const void* header, SIZE_T blockBytes);
 DWORD ReadChunked(HFILE file, void* buffer, DWORD count);
 DWORD WriteChunked(HFILE file, const void* buffer, DWORD count);
 // The file header at the current position, as two pieces (2 bytes, then 12);
-// `start` receives the position before it.
+// `start` receives the position before it. Writing gives the second piece's
+// result, or HFILE_ERROR when the first ("BM") fell short.
 void ReadBmpFileHeader(HFILE file, BITMAPFILEHEADER* header, LONG* start);
 UINT WriteBmpFileHeader(HFILE file, const BITMAPFILEHEADER* header);
 // A new DIB handle with the file's header (always the 40-byte form) and colour
 // table, the file left at the first pixel byte; null for a file that is not a
-// sound bitmap.
+// sound bitmap. Bitfield rows with the depth's default masks come back as
+// BI_RGB, the masks read.
 HGLOBAL ReadDibHeaderBlock(HFILE file);
 // A copy of the DIB's header with the image size and colour count filled in
 // where the block leaves them 0.
 BOOL QueryDibHeader(HGLOBAL dib, BITMAPINFOHEADER* header);
+// A bitmap file as a new DIB handle: header, colour table and rows, the rows
+// in the file's own order (top-down files keep their negative height). A file
+// may end without its last row's padding. Null for anything else that is not a
+// sound bitmap. ReadBmpFile does the same from where an open file stands, for
+// callers that opened it themselves; the file stays theirs.
+HGLOBAL ReadBmpFile(HFILE file);
 HGLOBAL LoadBmpFile(const char* name);
 BOOL SaveBmpFile(const char* name, HGLOBAL dib);
 
 #ifdef _WIN32
 // A logical palette for a locked full header followed by its colour table (or,
 // at 24 bits, by its rows): null when there is nothing to build it from. The
-// palette belongs to the caller.
-HPALETTE PaletteFromHeader(const BITMAPINFOHEADER* header);
+// palette belongs to the caller. `blockBytes` is what the caller's block holds
+// from the header on; a table that would run past it gives null. Callers that
+// built the header and its table themselves may leave it out.
+constexpr SIZE_T DIB_BYTES_VOUCHED = ~SIZE_T(0);
+HPALETTE PaletteFromHeader(const BITMAPINFOHEADER* header, SIZE_T blockBytes = DIB_BYTES_VOUCHED);
 HPALETTE PaletteFromDib(HGLOBAL dib);
 
 // Device-dependent bitmaps made from DIB handles and back, through the

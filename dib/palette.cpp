@@ -42,10 +42,13 @@ void FillTrueColourEntries(LOGPALETTE* record) {
 
 }  // namespace
 
-HPALETTE PaletteFromHeader(const BITMAPINFOHEADER* header) {
-    if (!header || header->biSize != sizeof(BITMAPINFOHEADER)) return nullptr;
+HPALETTE PaletteFromHeader(const BITMAPINFOHEADER* header, SIZE_T blockBytes) {
+    if (!header || blockBytes < sizeof(BITMAPINFOHEADER) || header->biSize != sizeof(BITMAPINFOHEADER)) return nullptr;
     const auto* table = reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(header) + header->biSize);
     const WORD count = ColorCount(header);
+    // A header may name up to 65535 entries (256 KB); only a table the block
+    // really holds is read.
+    if (uint64_t(sizeof(BITMAPINFOHEADER)) + uint64_t(count) * sizeof(RGBQUAD) > blockBytes) return nullptr;
     LOGPALETTE* record = nullptr;
     if (count != 0) {
         record = AllocatePaletteRecord(count);
@@ -71,7 +74,7 @@ HPALETTE PaletteFromDib(HGLOBAL dib) {
     if (!dib) return nullptr;
     const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
     if (!header) return nullptr;
-    HPALETTE palette = PaletteFromHeader(header);
+    HPALETTE palette = PaletteFromHeader(header, GlobalSize(dib));
     GlobalUnlock(dib);
     return palette;
 }

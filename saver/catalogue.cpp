@@ -19,9 +19,9 @@ const BYTE* FindPicture(int32_t number, DWORD* size) {
     return bytes;
 }
 
-void WriteAll(HANDLE file, const void* bytes, DWORD size) {
+bool WriteAll(HANDLE file, const void* bytes, DWORD size) {
     DWORD written = 0;
-    WriteFile(file, bytes, size, &written, nullptr);
+    return WriteFile(file, bytes, size, &written, nullptr) && written == size;
 }
 
 }  // namespace
@@ -74,11 +74,13 @@ int ExtractPicture(int32_t number) {
         file = CreateFileA(g_slideshow.tempFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     }
-    // A file that still cannot be made shows up as the decoder's failure to read it.
-    if (file != INVALID_HANDLE_VALUE) {
-        WriteAll(file, JFIF_PREFIX, sizeof JFIF_PREFIX);
-        WriteAll(file, bytes, size);
-        CloseHandle(file);
+    // Whatever still sits under the name is not this picture: a file that
+    // cannot be made or filled is a failed selection, never left to the decoder.
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    const bool written = WriteAll(file, JFIF_PREFIX, sizeof JFIF_PREFIX) && WriteAll(file, bytes, size);
+    if (!CloseHandle(file) || !written) {
+        DeleteFileA(g_slideshow.tempFile);
+        return 0;
     }
     return 1;
 }

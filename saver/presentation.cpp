@@ -13,33 +13,20 @@ constexpr double FIT_TOLERANCE = 0.05;
 constexpr int32_t FIT_STEP = 4;
 
 // Shrinks the target in 4-pixel steps until its shape is within the tolerance
-// of the picture's. A target that is tiny or far from the picture's shape can
-// step over the tolerance band, or run a side down to nothing; the search then
-// stops at the closer of the two rectangles around the band, or at the last
-// rectangle whose sides are still positive. Ordinary screens never get there.
+// of the picture's: each pass takes 4 pixels off the side that is too long for
+// the picture's shape. A target that is tiny or far from the picture's shape
+// can step over the tolerance band; the search then goes on from the other
+// side, as often as it takes, until it lands in the band, and stops early only
+// where the next step would leave a side of nothing. Ordinary screens never
+// step over the band.
 void FitTargetToPicture(SlideshowState& s) {
     if (s.targetWidth <= 0 || s.targetHeight <= 0) return;
     const double pictureAspect = static_cast<double>(s.pictureWidth) / s.pictureHeight;
-    int firstSide = 0;
-    int32_t lastWidth = s.targetWidth, lastHeight = s.targetHeight;
     for (;;) {
         const double targetAspect = static_cast<double>(s.targetWidth) / s.targetHeight;
-        const double miss = std::fabs(targetAspect - pictureAspect);
-        if (miss < FIT_TOLERANCE) return;
-        const int side = pictureAspect > targetAspect ? 1 : -1;  // 1: the target is too tall
-        if (firstSide != 0 && side != firstSide) {
-            const double lastMiss = std::fabs(static_cast<double>(lastWidth) / lastHeight - pictureAspect);
-            if (lastMiss < miss) {
-                s.targetWidth = lastWidth;
-                s.targetHeight = lastHeight;
-            }
-            return;
-        }
-        firstSide = side;
-        int32_t& shrinking = side > 0 ? s.targetHeight : s.targetWidth;
+        if (std::fabs(targetAspect - pictureAspect) < FIT_TOLERANCE) return;
+        int32_t& shrinking = pictureAspect > targetAspect ? s.targetHeight : s.targetWidth;
         if (shrinking <= FIT_STEP) return;
-        lastWidth = s.targetWidth;
-        lastHeight = s.targetHeight;
         shrinking -= FIT_STEP;
     }
 }

@@ -73,14 +73,15 @@ inline std::vector<Rgb> ExpectedPixels(const std::string& rgbPath) {
 }
 
 // The colour of pixel (x, y), y counted from the top, of an uncompressed DIB
-// with a 40-byte header: a bottom-up row, a colour-table index or blue, green, red.
+// with a 40-byte header (rows bottom-up, or top-down for a negative height): a
+// colour-table index or blue, green, red.
 inline Rgb DibPixel(const uint8_t* dib, int x, int y) {
     BITMAPINFOHEADER h;
     std::memcpy(&h, dib, sizeof h);
     const uint8_t* table = dib + h.biSize;
     const uint8_t* rows = table + ColorTableBytes(&h);
     const size_t stride = (size_t(h.biWidth) * h.biBitCount + 31) / 32 * 4;
-    const uint8_t* row = rows + stride * size_t(h.biHeight - 1 - y);
+    const uint8_t* row = rows + stride * size_t(h.biHeight < 0 ? y : h.biHeight - 1 - y);
     if (h.biBitCount == 24) return {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
     unsigned index;
     switch (h.biBitCount) {
@@ -99,7 +100,7 @@ inline std::vector<Rgb> DibPixels(HGLOBAL dib) {
     if (!bytes) return pixels;
     BITMAPINFOHEADER h;
     std::memcpy(&h, bytes, sizeof h);
-    for (int y = 0; y < h.biHeight; ++y)
+    for (int y = 0; y < (h.biHeight < 0 ? -h.biHeight : h.biHeight); ++y)
         for (int x = 0; x < h.biWidth; ++x) pixels.push_back(DibPixel(bytes, x, y));
     GlobalUnlock(dib);
     return pixels;

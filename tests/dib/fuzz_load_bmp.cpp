@@ -1,6 +1,7 @@
 // libFuzzer target over LoadBmpFile (the real file entry: each input is
 // written to a temporary file). Whatever loads must be a DIB that every later
-// user can trust: a 40-byte header with positive sizes, a block exactly as large
+// user can trust: a 40-byte header with a positive width and a height that is
+// not 0 (negative for top-down rows), a block exactly as large
 // as header, colour table and image, rows that fit it, and a file that saves and
 // loads back to the same bytes. Nothing may stay allocated or locked, and no
 // block may be larger than the file could fill. Built by tools/fuzz.
@@ -60,12 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     BITMAPINFOHEADER h;
     std::memcpy(&h, Bytes(dib).data(), sizeof h);
-    Check(h.biSize == 40 && h.biWidth > 0 && h.biHeight > 0, "header");
+    Check(h.biSize == 40 && h.biWidth > 0 && h.biHeight != 0 && h.biHeight != INT32_MIN, "header");
     Check(h.biClrUsed <= 256 && ColorCount(&h) == h.biClrUsed, "colour count");
     Check(GlobalSize(dib) == 40u + ColorTableBytes(&h) + h.biSizeImage, "block size");
     const std::string loaded = Bytes(dib);
     DWORD ruleBytes;
-    Check(RowImageBytes(h.biWidth, h.biHeight, h.biBitCount, &ruleBytes), "row and image size");
+    Check(RowImageBytes(h.biWidth, std::abs(h.biHeight), h.biBitCount, &ruleBytes), "row and image size");
     if (h.biCompression == BI_RGB) Check(h.biSizeImage >= ruleBytes, "rows do not fit the block");
     // BI_BITFIELDS keeps no masks in a DIB handle: GDI would take them from
     // the first row bytes, so the drawing routines need 12 row bytes at least.

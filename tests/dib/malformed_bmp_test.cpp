@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
@@ -74,7 +75,7 @@ struct Case {
 
 const std::vector<Case>& RefusedCases() {
     static const std::vector<Case> cases = {
-        {"top-down height", [](Bytes& b) { Put32(b, BI_HEIGHT, uint32_t(-3)); }},
+        {"top-down run-length data", [](Bytes& b) { Put32(b, BI_HEIGHT, uint32_t(-3)); Put32(b, BI_COMPRESSION, BI_RLE8); }},
         {"zero height", [](Bytes& b) { Put32(b, BI_HEIGHT, 0); }},
         {"zero width", [](Bytes& b) { Put32(b, BI_WIDTH, 0); }},
         {"negative width", [](Bytes& b) { Put32(b, BI_WIDTH, uint32_t(-4)); }},
@@ -97,6 +98,7 @@ const std::vector<Case>& RefusedCases() {
         {"offset at 4 GB", [](Bytes& b) { Put32(b, BF_OFF_BITS, 0xFFFFFFFFu); }},
         {"rows crossing the end", [](Bytes& b) { Put32(b, BF_OFF_BITS, uint32_t(b.size() - 11)); }},
         {"last row byte missing", [](Bytes& b) { b.pop_back(); }},
+        {"more than the last row's padding missing", [](Bytes& b) { b = PictureFile(4, 16); b.resize(b.size() - 3); }},
         {"colour table cut", [](Bytes& b) { b.resize(TABLE + 10); }},
         {"header cut", [](Bytes& b) { b.resize(14 + 30); }},
         {"file header only", [](Bytes& b) { b.resize(14); }},
@@ -189,6 +191,36 @@ TEST(MalformedBmp, SoundNeighboursStillLoad) {
     EXPECT_EQ(GlobalSize(dib), 40u + 16 + 12);
     GlobalFree(dib);
 
+    // Top-down rows (rows 0 and 2 swapped) load as they stand, the height kept negative.
+    file = EightBitFile();
+    Put32(file, BI_HEIGHT, uint32_t(-3));
+    std::swap_ranges(file.begin() + 70, file.begin() + 74, file.begin() + 78);
+    dib = LoadBytes(file);
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(DibPixels(dib), pixels);
+    GlobalFree(dib);
+
+    // A file without its last row's padding (2 bytes at 4 × 4 bits) loads with zeros there.
+    file = PictureFile(4, 16);
+    file.resize(file.size() - 2);
+    dib = LoadBytes(file);
+    ASSERT_NE(dib, nullptr);
+    const Bytes block = BlockBytes(dib);
+    ASSERT_EQ(block.size(), file.size() - 14 + 2);
+    EXPECT_TRUE(std::equal(file.begin() + TABLE, file.end(), block.begin() + 40) && !block.end()[-1] && !block.end()[-2]);
+    GlobalFree(dib);
+
+    // Bitfields with the depth's own masks (5:5:5 at 16 bits) are plain rows.
+    file = PictureFile(16, 0);
+    Put32(file, BI_COMPRESSION, BI_BITFIELDS);
+    Put32(file, BF_OFF_BITS, TABLE + 12);
+    file.insert(file.begin() + TABLE, {0x00, 0x7C, 0, 0, 0xE0, 0x03, 0, 0, 0x1F, 0, 0, 0});
+    dib = LoadBytes(file);
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(BlockHeader(dib).biCompression, DWORD(BI_RGB));
+    EXPECT_TRUE(std::equal(file.begin() + TABLE + 12, file.end(), BlockBytes(dib).begin() + 40));
+    GlobalFree(dib);
+
     // A core file smaller than a full header still has all it needs.
     dib = LoadBytes(TinyCoreFile());
     ASSERT_NE(dib, nullptr);
@@ -227,7 +259,7 @@ TEST(MalformedBmp, FailuresOfTheSystemCallsLeaveNothingBehind) {
 TEST(MalformedBmp, AFailedWriteLeavesNoFile) {
     HGLOBAL dib = LoadBytes(EightBitFile());
     ASSERT_NE(dib, nullptr);
-    for (int nth : {2, 3}) {  // the second piece of the file header, then the block
+    for (int nth : {1, 2, 3}) {  // the two pieces of the file header, then the block
         std::remove("short.bmp");
         WinstubFailCall(WINSTUB_LWRITE, nth);
         EXPECT_FALSE(SaveBmpFile("short.bmp", dib)) << nth;
@@ -254,7 +286,7 @@ TEST(MalformedBmp, FuzzerRegressions) {
         if (!dib) continue;
         const BITMAPINFOHEADER h = BlockHeader(dib);
         DWORD ruleBytes = 0;
-        EXPECT_TRUE(RowImageBytes(h.biWidth, h.biHeight, h.biBitCount, &ruleBytes)) << entry.path();
+        EXPECT_TRUE(RowImageBytes(h.biWidth, std::abs(h.biHeight), h.biBitCount, &ruleBytes)) << entry.path();
         if (h.biCompression == BI_RGB) {
             EXPECT_GE(h.biSizeImage, ruleBytes) << entry.path();
         }

@@ -84,6 +84,11 @@ TEST(Palette, FromAHandleLocksAndUnlocksTheBlock) {
     EXPECT_EQ(e[1].peRed, 3);
     EXPECT_EQ(GlobalFlags(dib) & GMEM_LOCKCOUNT, 0u);
     DeleteObject(palette);
+    // A header naming more entries than its block holds gives nothing.
+    static_cast<Dib8*>(GlobalLock(dib))->header.biClrUsed = 256;
+    GlobalUnlock(dib);
+    EXPECT_EQ(PaletteFromDib(dib), nullptr);
+    EXPECT_EQ(GlobalFlags(dib) & GMEM_LOCKCOUNT, 0u);
     GlobalFree(dib);
 }
 

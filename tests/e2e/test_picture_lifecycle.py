@@ -2,8 +2,8 @@
 """Each picture's way through the temporary file and memory, seen from the
 file system, the screen and the saver's own calls (Wine's relay log): the file
 exists only from the extraction to the end of the decode; a stale file under
-its name is replaced; a folder under its name makes the decode fail, and the
-saver says so, halts, and still closes; a close mid-reveal releases the
+its name is replaced; a folder under its name makes the extraction fail (the
+decoder never reads it), and the saver says so, halts, and still closes; a close mid-reveal releases the
 picture once, and a close while halted is as clean; no file is left behind."""
 
 import os
@@ -16,7 +16,7 @@ import relay_trace
 from harness import SAVER_CLASS, SessionTest, focus, start_host, xdotool
 
 TARGET = (192, 144, 640, 480)
-NO_FILE = "ファイルがありません"
+SELECTION_FAILED = "SelectPicture失敗"
 DIB_BYTES = 640 * 480 * 3  # a decoded picture's memory block is at least this large
 GENERIC_WRITE, GENERIC_READ = 0x40000000, 0x80000000
 CREATE_NEW, OPEN_EXISTING = 1, 3
@@ -144,13 +144,13 @@ class PictureLifecycle(SessionTest):
                                      ("open write", CREATE_NEW, True), ("open read", OPEN_EXISTING, True),
                                      ("delete", True)])
 
-    def no_file_message(self):
-        """The message box that reports the failed decode, checked and kept."""
+    def failure_message(self):
+        """The message box that reports the failed selection, checked and kept."""
         s = self.session
         box = harness.wait_window(s, "#32770", "*", timeout=20)
         self.assertIsNotNone(box, "no message box")
         texts = [child["title"] for child in harness.children(s, box["hwnd"]) if child["class"] == "Static"]
-        self.assertIn(NO_FILE, texts)
+        self.assertIn(SELECTION_FAILED, texts)
         saver = harness.saver_windows(s)
         self.assertEqual(len(saver), 1)
         self.assertEqual(box["owner"], saver[0]["hwnd"], "owned by the saver window")
@@ -170,7 +170,7 @@ class PictureLifecycle(SessionTest):
         s = self.session
         os.mkdir(self.temp_file)
         proc, log, _ = self.start_traced(t1=1, t2=0)
-        box = self.no_file_message()  # shown inside the window's creation
+        box = self.failure_message()  # shown inside the window's creation
         focus(s, box)
         xdotool(s, "key", "Return")
         window = harness.wait_window(s, SAVER_CLASS, "Screen Saver", timeout=20)
@@ -185,7 +185,7 @@ class PictureLifecycle(SessionTest):
         calls = relay_trace.saver_calls(log)
         self.assertEqual(self.file_steps(calls), [
             ("picture", 1), ("open write", CREATE_NEW, False), ("delete", False), ("open write", CREATE_NEW, False),
-            ("open read", OPEN_EXISTING, False), ("message",), ("delete", False), ("delete", False)])
+            ("message",), ("delete", False), ("delete", False)])
         memory = relay_trace.MemoryBalance(DIB_BYTES)
         for call in calls:
             memory.feed(call)
@@ -198,8 +198,8 @@ class PictureLifecycle(SessionTest):
         with pictures.Screen(s) as screen:
             self.wait_for_picture(screen, 1)
             os.mkdir(self.temp_file)  # before picture 2 is extracted
-            box = self.no_file_message()
-            harness.screenshot(s, "slideshow-no-file-message")
+            box = self.failure_message()
+            harness.screenshot(s, "slideshow-selection-failed-message")
             # The box belongs to the halted saver; input on the saver waits
             # until it is answered.
             focus(s, box)
@@ -222,7 +222,7 @@ class PictureLifecycle(SessionTest):
         steps = self.file_steps(calls)
         self.assertEqual(steps[steps.index(("picture", 2)):], [
             ("picture", 2), ("open write", CREATE_NEW, False), ("delete", False), ("open write", CREATE_NEW, False),
-            ("open read", OPEN_EXISTING, False), ("message",), ("delete", False), ("delete", False)])
+            ("message",), ("delete", False), ("delete", False)])
         self.assertPicturesReleasedOnce(calls)
 
     def test_closing_while_the_message_is_open_is_clean(self):
@@ -231,7 +231,7 @@ class PictureLifecycle(SessionTest):
         with pictures.Screen(s) as screen:
             self.wait_for_picture(screen, 1)
         os.mkdir(self.temp_file)
-        self.no_file_message()
+        self.failure_message()
         # Another program takes the foreground: the saver closes, box and all.
         start_host(s, 600, 400, 150, 100)
         self.assertCloses(proc, "loss of the foreground while the message is open")

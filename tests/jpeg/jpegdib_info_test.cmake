@@ -11,9 +11,9 @@ function(host_path out path)
   set(${out} "${path}" PARENT_SCOPE)
 endfunction()
 
-function(expect_info expected_status in expected_json)
+function(expect_info expected_status in expected_json)  # options before IN in ARGN
   host_path(hin "${in}")
-  execute_process(COMMAND ${EMULATOR} "${JPEGDIB}" info "${hin}" RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+  execute_process(COMMAND ${EMULATOR} "${JPEGDIB}" info ${ARGN} "${hin}" RESULT_VARIABLE rc OUTPUT_VARIABLE out)
   string(STRIP "${out}" out)
   if(NOT rc EQUAL expected_status OR NOT out STREQUAL expected_json)
     message(FATAL_ERROR "jpegdib info ${in}: status ${rc}, output\n${out}\nexpected ${expected_status}\n${expected_json}")
@@ -23,6 +23,10 @@ endfunction()
 separate_arguments(EMULATOR)
 expect_info(0 "${DATA}/chelsea-17x17-2x2.jpg"
   [[{"result": 0, "width": 17, "height": 17, "isGreyscale": 0, "averageQuant": 28, "samplingMode": 4, "restartInterval": 0, "commentLength": 0, "comment": ""}]])
+# A frame above --max-pixels: 105, its fields still shown.
+expect_info(105 "${DATA}/chelsea-17x17-2x2.jpg"
+  [[{"result": 105, "width": 17, "height": 17, "isGreyscale": 0, "averageQuant": 28, "samplingMode": 4, "restartInterval": 0, "commentLength": 0, "comment": ""}]]
+  --max-pixels 288)
 expect_info(106 "${DATA}/rocket-47x31-progressive.jpg"
   [[{"result": 106, "width": 0, "height": 0, "isGreyscale": 0, "averageQuant": 0, "samplingMode": 0, "restartInterval": 0, "commentLength": 0, "comment": ""}]])
 expect_info(103 "${WORK}/no-such-file.jpg"

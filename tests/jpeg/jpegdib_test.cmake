@@ -1,6 +1,7 @@
 # Runs `jpegdib decode` as users do: a picture gives status 0 and a bitmap
 # file of 14 + DIB bytes starting "BM" with bfOffBits 54; a missing file gives
-# status 103 and no output; a progressive one 106 and no output.
+# status 103 and no output; a progressive one 106 and no output; a frame above
+# --max-pixels (default 100,000,000) 105, a message and no output.
 # cmake -DJPEGDIB=... -DDATA=... -DWORK=... [-DEMULATOR=...] -P jpegdib_test.cmake
 function(host_path out path)
   if(EMULATOR)
@@ -10,11 +11,11 @@ function(host_path out path)
   set(${out} "${path}" PARENT_SCOPE)
 endfunction()
 
-function(run_jpegdib expected in out)
+function(run_jpegdib expected in out)  # options before IN in ARGN
   host_path(hin "${in}")
   host_path(hout "${out}")
   file(REMOVE "${out}")
-  execute_process(COMMAND ${EMULATOR} "${JPEGDIB}" decode "${hin}" "${hout}"
+  execute_process(COMMAND ${EMULATOR} "${JPEGDIB}" decode ${ARGN} "${hin}" "${hout}"
                   RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL expected)
     message(FATAL_ERROR "jpegdib decode ${in}: status ${rc}, expected ${expected} (${err})")
@@ -45,3 +46,12 @@ if(NOT magic STREQUAL "424d" OR NOT offBits STREQUAL "36000000" OR NOT size EQUA
 endif()
 run_jpegdib(103 "${WORK}/no-such-file.jpg" "${WORK}/jpegdib-missing.bmp")
 run_jpegdib(106 "${DATA}/rocket-47x31-progressive.jpg" "${WORK}/jpegdib-progressive.bmp")
+
+# 17 x 17 is 289 pixels; the same file claiming 20000 x 20000 meets the default limit.
+run_jpegdib(105 "${DATA}/chelsea-17x17-grey.jpg" "${WORK}/jpegdib-capped.bmp" --max-pixels 288)
+run_jpegdib(0 "${DATA}/chelsea-17x17-grey.jpg" "${WORK}/jpegdib-capped.bmp" --max-pixels 289)
+file(READ "${DATA}/chelsea-17x17-grey.jpg" hex HEX)
+string(REPLACE "ffc0000b0800110011" "ffc0000b084e204e20" hex "${hex}")
+string(REGEX REPLACE "(..)" "\\\\x\\1" hex "${hex}")
+execute_process(COMMAND printf "${hex}" OUTPUT_FILE "${WORK}/jpegdib-huge.jpg")
+run_jpegdib(105 "${WORK}/jpegdib-huge.jpg" "${WORK}/jpegdib-huge.bmp")

@@ -61,6 +61,10 @@ TEST(Placement, FittingEndsForTinyAndOddAreas) {
             EXPECT_LE(p.height, h);
         }
     }
+    // Small areas that step over the band: the search goes on until it lands in it.
+    ExpectPlacement(Place(40, 40, 1), 2, 6, 36, 28);
+    ExpectPlacement(Place(20, 60, 1), 2, 24, 16, 12);
+    ExpectPlacement(Place(68, 61, 1), 2, 6, 64, 49);
     const Placement empty = Place(0, 0, 1);
     EXPECT_EQ(empty.width, 0);
     EXPECT_EQ(empty.height, 0);

@@ -166,4 +166,16 @@ TEST(Selection, CatalogueOrderCyclesFromOne) {
     EXPECT_EQ(g_slideshow.sequencePosition, 1);
 }
 
+// A temporary file that cannot be made (a folder that cannot be deleted stands
+// under its name) fails the selection: the decoder never reads what is there.
+TEST(Selection, AnUnwritableTemporaryFileFailsTheSelection) {
+    g_slideshow = SlideshowState{};
+    GetTempPathA(MAX_PATH, g_slideshow.tempDir);
+    wsprintfA(g_slideshow.tempFile, "%sdunmere-extract-%lu", g_slideshow.tempDir, GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(g_slideshow.tempFile, nullptr));
+    EXPECT_EQ(ExtractPicture(1), 0);
+    EXPECT_EQ(SelectNextPicture(0), 0);
+    RemoveDirectoryA(g_slideshow.tempFile);
+}
+
 }  // namespace

@@ -3,17 +3,45 @@
 // plus "colors", its colour table as [red, green, blue] entries. Exit status 0,
 // or 1 with a message on stderr when the file cannot be loaded.
 #include <cstdio>
+#include <cstring>
 
 #include <windows.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
 
 #include "dib.h"
+#include "jpegdib.h"
+
+namespace {
+
+// LoadBmpFile opens names through OpenFile, which takes fewer than
+// OFS_MAXPATHNAME characters; longer ones are opened here and read by the
+// same routine. An HFILE is the file's handle on Windows and a descriptor
+// under the native stand-in.
+HGLOBAL LoadAnyPath(const char *path) {
+  if (std::strlen(path) < OFS_MAXPATHNAME) return LoadBmpFile(path);
+#ifdef _WIN32
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+  const HFILE file = handle == INVALID_HANDLE_VALUE ? HFILE_ERROR : static_cast<HFILE>(reinterpret_cast<INT_PTR>(handle));
+#else
+  const HFILE file = open(path, O_RDONLY | O_CLOEXEC);
+#endif
+  if (file == HFILE_ERROR) return nullptr;
+  HGLOBAL dib = ReadBmpFile(file);
+  _lclose(file);
+  return dib;
+}
+
+}  // namespace
 
 int RunBmpInfoCommand(int argc, char **argv) {
   if (argc != 1) {
     std::fprintf(stderr, "usage: jpegdib bmpinfo FILE.bmp\n");
     return 2;
   }
-  HGLOBAL dib = LoadBmpFile(argv[0]);
+  HGLOBAL dib = LoadAnyPath(argv[0]);
   const BYTE *block = dib != nullptr ? static_cast<const BYTE *>(GlobalLock(dib)) : nullptr;
   if (block == nullptr) {
     std::fprintf(stderr, "jpegdib: %s: cannot load the bitmap file\n", argv[0]);

@@ -1,27 +1,29 @@
 // jpegdib: the decoder from the command line.
-//   jpegdib decode [--cooperative] IN.jpg OUT.bmp
+//   jpegdib decode [--cooperative] [--max-pixels N] IN.jpg OUT.bmp
 // decodes IN.jpg with DecodeJpegFile (or DecodeJpegFileCooperative) and writes
 // OUT.bmp: the 14-byte file header ("BM", bfOffBits 54) followed by the DIB
 // block exactly as the decoder made it (header, pixel rows and the spare rows
 // behind them), as SaveBmpFile writes it. The exit status is the DecoderResult
 // (0 on success); on failure no file is written and the code and its meaning
-// go to stderr.
-//   jpegdib info IN.jpg
+// go to stderr. A frame of more than N pixels (default 100,000,000; 0 = no
+// limit) is refused with 105 before its bitmap is allocated: a header of a few
+// bytes can otherwise ask for gigabytes.
+//   jpegdib info [--max-pixels N] IN.jpg
 // prints the information scan of IN.jpg as one JSON object (info.cpp).
 //   jpegdib bmpinfo FILE.bmp
 // prints the header and colour table of a bitmap file as LoadBmpFile loads it
 // (bmpinfo.cpp).
 // Subcommands are looked up in a table.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <windows.h>
 
+#include "decoder_context.h"
 #include "dib.h"
 #include "jpeg_decoder.h"
-
-int RunInfoCommand(int argc, char **argv);     // info.cpp
-int RunBmpInfoCommand(int argc, char **argv);  // bmpinfo.cpp
+#include "jpegdib.h"
 
 namespace {
 
@@ -29,13 +31,15 @@ const int EXIT_USAGE = 2;
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: jpegdib decode [--cooperative] IN.jpg OUT.bmp\n"
+               "usage: jpegdib decode [--cooperative] [--max-pixels N] IN.jpg OUT.bmp\n"
                "  Decodes IN.jpg into a 24-bit bitmap file. Exit status: the decoder's\n"
                "  result (0 = picture written; 101-106 = failure, no file written).\n"
                "  --cooperative decodes through the entry that services the message queue.\n"
-               "usage: jpegdib info IN.jpg\n"
+               "  --max-pixels refuses (105) a frame of more than N pixels before its\n"
+               "  bitmap is made; default 100000000, 0 = no limit.\n"
+               "usage: jpegdib info [--max-pixels N] IN.jpg\n"
                "  Prints the information scan of IN.jpg as one JSON object. Exit status:\n"
-               "  the scan's result.\n"
+               "  the scan's result, or 105 for a frame above the limit.\n"
                "usage: jpegdib bmpinfo FILE.bmp\n"
                "  Prints the header and colour table of FILE.bmp as loaded, as one JSON\n"
                "  object. Exit status: 0, or 1 when the file cannot be loaded.\n");
@@ -69,15 +73,34 @@ bool WriteBitmapFile(const char *path, HGLOBAL dib) {
   return ok;
 }
 
+// The frame limit of this run, and the decoder's own driver behind it: the
+// decoder calls the driver at the start of the scan, with the frame parsed and
+// nothing of the picture allocated yet.
+std::uint64_t g_maxPixels = DEFAULT_MAX_PIXELS;
+ScanDriver g_scanDriver = DecodeScanToDib;
+
+DecoderResult LimitedScanDriver(DecoderContext *context, HGLOBAL *dib) {
+  if (FrameAboveLimit(context->width, context->height, g_maxPixels)) return DECODER_BAD_STREAM;
+  return g_scanDriver(context, dib);
+}
+
 int Decode(int argc, char **argv) {
-  bool cooperative = argc > 0 && std::strcmp(argv[0], "--cooperative") == 0;
-  if (cooperative) {
-    --argc;
-    ++argv;
+  bool cooperative = false;
+  for (;;) {
+    if (argc > 0 && std::strcmp(argv[0], "--cooperative") == 0) {
+      cooperative = true;
+      --argc;
+      ++argv;
+    } else if (argc > 0 && std::strcmp(argv[0], "--max-pixels") == 0) {
+      if (!TakeMaxPixels(&argc, &argv, &g_maxPixels)) return Usage();
+    } else {
+      break;
+    }
   }
   if (argc != 2) return Usage();
+  g_scanDriver = cooperative ? DecodeScanToDibCooperative : DecodeScanToDib;
   HGLOBAL picture = nullptr;
-  DecoderResult result = cooperative ? DecodeJpegFileCooperative(argv[0], &picture) : DecodeJpegFile(argv[0], &picture);
+  DecoderResult result = DecodeJpegFileWith(argv[0], &picture, LimitedScanDriver);
   if (result != DECODER_OK) {
     std::fprintf(stderr, "jpegdib: %s: %d %s\n", argv[0], result, DescribeDecoderResult(result));
     return result;
@@ -103,6 +126,26 @@ const Command kCommands[] = {
 };
 
 }  // namespace
+
+bool FrameAboveLimit(unsigned width, unsigned height, std::uint64_t maxPixels) {
+  const std::uint64_t pixels = std::uint64_t(width) * height;
+  if (maxPixels == 0 || pixels <= maxPixels) return false;
+  std::fprintf(stderr, "jpegdib: the frame of %u x %u pixels is above the limit of %llu (--max-pixels)\n", width,
+               height, static_cast<unsigned long long>(maxPixels));
+  return true;
+}
+
+bool TakeMaxPixels(int *argc, char ***argv, std::uint64_t *maxPixels) {
+  if (*argc < 2 || std::strcmp((*argv)[0], "--max-pixels") != 0) return false;
+  const char *text = (*argv)[1];
+  char *end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (text[0] < '0' || text[0] > '9' || *end != '\0') return false;
+  *maxPixels = value;
+  *argc -= 2;
+  *argv += 2;
+  return true;
+}
 
 int main(int argc, char **argv) {
   if (argc < 2) return Usage();
