@@ -21,13 +21,20 @@ std::wstring FromCodePage932(const char* bytes) {
     return wide;
 }
 
-// The texts must be Shift-JIS bytes in the program, whatever the source file's
-// encoding: decoding them as code page 932 gives the Japanese back.
-TEST(Texts, MessagesAreShiftJis) {
-    EXPECT_EQ(FromCodePage932(MSG_RESOURCE_TOO_LARGE), L"挿入したリソースが大きすぎます");
-    EXPECT_EQ(FromCodePage932(MSG_SELECT_PICTURE_FAILED), L"SelectPicture失敗");
-    EXPECT_EQ(FromCodePage932(MSG_NO_FILE), L"ファイルがありません");
-    EXPECT_EQ(std::strlen(MSG_NO_FILE), 20u);  // ten double-byte characters
+// Each text is Shift-JIS bytes for the ANSI calls, whatever the source file's
+// encoding (decoding them as code page 932 gives the Japanese back), and the
+// same text as UTF-16 for the Unicode calls.
+TEST(Texts, MessagesAreShiftJisAndUtf16) {
+    struct { const JapaneseText& text; const wchar_t* expected; } texts[] = {
+        {MSG_RESOURCE_TOO_LARGE, L"挿入したリソースが大きすぎます"},
+        {MSG_SELECT_PICTURE_FAILED, L"SelectPicture失敗"},
+        {MSG_NO_FILE, L"ファイルがありません"},
+    };
+    for (const auto& t : texts) {
+        EXPECT_EQ(FromCodePage932(t.text.ansi), t.expected);
+        EXPECT_EQ(std::wstring(t.text.wide), t.expected);
+    }
+    EXPECT_EQ(std::strlen(MSG_NO_FILE.ansi), 20u);  // ten double-byte characters
 }
 
 INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
