@@ -21,20 +21,16 @@ std::wstring FromCodePage932(const char* bytes) {
     return wide;
 }
 
-// Each text is Shift-JIS bytes for the ANSI calls, whatever the source file's
-// encoding (decoding them as code page 932 gives the Japanese back), and the
-// same text as UTF-16 for the Unicode calls.
+// The texts must be Shift-JIS bytes in the program, whatever the source file's
+// encoding: decoding them as code page 932 gives the Japanese back. Their wide
+// forms, for the Unicode calls, are the same texts.
 TEST(Texts, MessagesAreShiftJisAndUtf16) {
-    struct { const JapaneseText& text; const wchar_t* expected; } texts[] = {
-        {MSG_RESOURCE_TOO_LARGE, L"挿入したリソースが大きすぎます"},
-        {MSG_SELECT_PICTURE_FAILED, L"SelectPicture失敗"},
-        {MSG_NO_FILE, L"ファイルがありません"},
-    };
-    for (const auto& t : texts) {
-        EXPECT_EQ(FromCodePage932(t.text.ansi), t.expected);
-        EXPECT_EQ(std::wstring(t.text.wide), t.expected);
-    }
+    EXPECT_EQ(FromCodePage932(MSG_RESOURCE_TOO_LARGE.ansi), L"挿入したリソースが大きすぎます");
+    EXPECT_EQ(FromCodePage932(MSG_SELECT_PICTURE_FAILED.ansi), L"SelectPicture失敗");
+    EXPECT_EQ(FromCodePage932(MSG_NO_FILE.ansi), L"ファイルがありません");
     EXPECT_EQ(std::strlen(MSG_NO_FILE.ansi), 20u);  // ten double-byte characters
+    for (const JapaneseText* text : {&MSG_RESOURCE_TOO_LARGE, &MSG_SELECT_PICTURE_FAILED, &MSG_NO_FILE})
+        EXPECT_EQ(std::wstring(text->wide), FromCodePage932(text->ansi));
 }
 
 INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
