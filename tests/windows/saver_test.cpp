@@ -35,8 +35,8 @@ TEST(Texts, MessagesAreShiftJisAndUtf16) {
 
 INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
-// The dialog is made through the ANSI calls, so on a code-page-932 system its
-// texts reach the controls as Shift-JIS.
+// Windows 9x makes the dialog through the ANSI calls: on a code-page-932
+// system its texts reach the controls as Shift-JIS.
 TEST(Texts, SettingsDialogShowsShiftJisThroughTheAnsiCalls) {
     ASSERT_EQ(GetACP(), 932u) << "the tests run Wine in a Japanese locale";
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS};
