@@ -43,9 +43,7 @@ SAVER_CLASS = "WindowsScreenSaverClass"
 DIALOG_CLASS = "#32770"
 EXIT_MINUS_ONE = 255  # how Wine reports the exit code -1 to its Unix caller
 DWORD_MINUS_ONE = 0xFFFFFFFF  # the same code as a Windows parent sees it
-# Wine takes each process's ANSI code page from its own locale: the tests run in
-# the users' Japanese one (932), and look at what a non-Japanese system shows
-# (1252) by starting single programs in this one.
+# Wine takes each program's ANSI code page from its locale: 932 as the users', or 1252.
 JAPANESE, ENGLISH = "ja_JP.UTF-8", "en_US.UTF-8"
 
 # A close of a managed window takes about two seconds here: with no window

@@ -352,9 +352,8 @@ TEST(InfoScan, WarningTextsAreShiftJisAndWide) {
 }
 
 #ifndef _WIN32
-// The stand-in's message boxes write caption and text to stderr, the Unicode
-// one as UTF-8: Windows NT gets the Unicode box, Windows 9x the Shift-JIS one.
-// (Under Wine the real box is checked in cooperative_windows_test.cpp.)
+// The stand-in's boxes write to stderr (the Unicode one as UTF-8): NT gets the
+// Unicode box, 9x the Shift-JIS one. (cooperative_windows_test.cpp: the real one.)
 TEST(InfoScan, NullRecordShowsTheWarningAndGives101) {
   long blocks = WinstubLiveBlocks(), opens = WinstubCallCount(WINSTUB_CREATE_FILE);
   for (bool windows9x : {true, false}) {

@@ -21,9 +21,8 @@ std::wstring FromCodePage932(const char* bytes) {
     return wide;
 }
 
-// The texts must be Shift-JIS bytes in the program, whatever the source file's
-// encoding: decoding them as code page 932 gives the Japanese back. Their wide
-// forms, for the Unicode calls, are the same texts.
+// The texts must be Shift-JIS bytes whatever the source file's encoding (code
+// page 932 gives the Japanese back), and their wide forms the same texts.
 TEST(Texts, MessagesAreShiftJisAndUtf16) {
     EXPECT_EQ(FromCodePage932(MSG_RESOURCE_TOO_LARGE.ansi), L"挿入したリソースが大きすぎます");
     EXPECT_EQ(FromCodePage932(MSG_SELECT_PICTURE_FAILED.ansi), L"SelectPicture失敗");
