@@ -41,6 +41,10 @@ int RunPreview(const char* text);
 int ShowSettingsDialog(HWND owner);
 int ChangeSaverPassword(const char* text);
 void CallPasswordChanger(HWND parent);
+// DialogBoxParam with lParam 0, through the Unicode call wherever the system
+// has it (Windows NT), so that the template's Japanese texts survive any ANSI
+// code page; through the ANSI call on Windows 9x.
+INT_PTR ShowModalDialog(HINSTANCE instance, WORD templateId, HWND owner, DLGPROC procedure);
 
 // The saver window.
 int RunSaverWindow(HWND parent);

@@ -112,8 +112,7 @@ int RunPreview(const char* text) {
 
 int ShowSettingsDialog(HWND owner) {
     if (!AppPrepareDialogClasses(g_frame.instance)) return 0;
-    return static_cast<int>(DialogBoxParamA(g_frame.instance, MAKEINTRESOURCEA(SETTINGS_DIALOG_ID), owner,
-                                            AppConfigDialogProc, 0));
+    return static_cast<int>(ShowModalDialog(g_frame.instance, SETTINGS_DIALOG_ID, owner, AppConfigDialogProc));
 }
 
 int ChangeSaverPassword(const char* text) {

@@ -196,7 +196,7 @@ DecoderResult CreateJpegInfo(HGLOBAL *info) {
 
 DecoderResult ScanJpegInfo(const char *fileName, HGLOBAL *info) {
   if (info == nullptr || *info == nullptr) {
-    MessageBoxA(nullptr, JPEG_INFO_WARNING_TEXT, JPEG_INFO_WARNING_CAPTION, MB_SYSTEMMODAL | MB_ICONEXCLAMATION);
+    ShowInfoWarning();
     return DECODER_ALLOC_FAILED;
   }
   JpegInfo *record = static_cast<JpegInfo *>(GlobalLock(*info));

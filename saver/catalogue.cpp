@@ -62,7 +62,7 @@ int ExtractPicture(int32_t number) {
     const BYTE* bytes = FindPicture(number, &size);
     if (!bytes) return 0;
     if (size > MAX_PICTURE_BYTES) {
-        MessageBoxA(nullptr, MSG_RESOURCE_TOO_LARGE, nullptr, MB_OK);
+        ShowJapaneseMessage(nullptr, MSG_RESOURCE_TOO_LARGE);
         return 0;
     }
     // CREATE_NEW first so that a file left under the fixed name is noticed and

@@ -77,11 +77,11 @@ void FinishReveal(HWND window, SlideshowState& s) {
 bool PreparePicture(HWND window, HDC dc) {
     SlideshowState& s = g_slideshow;
     if (!SelectNextPicture(s.randomOrder)) {
-        MessageBoxA(window, MSG_SELECT_PICTURE_FAILED, nullptr, MB_OK);
+        ShowJapaneseMessage(window, MSG_SELECT_PICTURE_FAILED);
         return false;
     }
     if (DecodeJpegFile(s.tempFile, &s.picture) != DECODER_OK) {
-        MessageBoxA(window, MSG_NO_FILE, nullptr, MB_OK);
+        ShowJapaneseMessage(window, MSG_NO_FILE);
         return false;
     }
     DeleteFileA(s.tempFile);
@@ -89,7 +89,7 @@ bool PreparePicture(HWND window, HDC dc) {
     s.pictureInfo = static_cast<BITMAPINFOHEADER*>(GlobalLock(s.picture));
     if (!s.pictureInfo) {
         ReleasePicture();
-        MessageBoxA(window, MSG_NO_FILE, nullptr, MB_OK);
+        ShowJapaneseMessage(window, MSG_NO_FILE);
         return false;
     }
     s.pictureWidth = s.pictureInfo->biWidth;

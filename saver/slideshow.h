@@ -68,7 +68,15 @@ void PlacePicture();
 void CALLBACK NextPictureTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime);
 void CALLBACK RevealTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime);
 
-// Texts the user sees, Shift-JIS at run time.
-extern const char MSG_RESOURCE_TOO_LARGE[];
-extern const char MSG_SELECT_PICTURE_FAILED[];
-extern const char MSG_NO_FILE[];
+// Texts the user sees, each in both forms the system's calls take: code page
+// 932 (Shift-JIS) bytes for the ANSI calls, UTF-16 for the Unicode ones.
+struct JapaneseText {
+    const char* ansi;
+    const wchar_t* wide;
+};
+extern const JapaneseText MSG_RESOURCE_TOO_LARGE;
+extern const JapaneseText MSG_SELECT_PICTURE_FAILED;
+extern const JapaneseText MSG_NO_FILE;
+
+// A modal message box with that text, the system's default caption and OK.
+void ShowJapaneseMessage(HWND owner, const JapaneseText& text);

@@ -43,6 +43,8 @@ SAVER_CLASS = "WindowsScreenSaverClass"
 DIALOG_CLASS = "#32770"
 EXIT_MINUS_ONE = 255  # how Wine reports the exit code -1 to its Unix caller
 DWORD_MINUS_ONE = 0xFFFFFFFF  # the same code as a Windows parent sees it
+# Wine takes each program's ANSI code page from its locale: 932 as the users', or 1252.
+JAPANESE, ENGLISH = "ja_JP.UTF-8", "en_US.UTF-8"
 
 # A close of a managed window takes about two seconds here: with no window
 # manager Wine waits that long for the window to be withdrawn.
@@ -64,8 +66,8 @@ def _base_env(display):
         "WINEDEBUG": "-all",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
         # Wine's ANSI code page follows the locale: 932, as on the users' systems.
-        "LANG": "ja_JP.UTF-8",
-        "LC_ALL": "ja_JP.UTF-8",
+        "LANG": JAPANESE,
+        "LC_ALL": JAPANESE,
     })
     return env
 
@@ -248,16 +250,18 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def start(session, program, *args, stdin=None, stdout=None):
-    """Starts a Windows program in its own process group; the session ends it."""
-    proc = subprocess.Popen(["wine", program, *args], env=session.env, start_new_session=True,
+def start(session, program, *args, stdin=None, stdout=None, locale=None):
+    """Starts a Windows program in its own process group; the session ends it.
+    `locale` replaces the session's Japanese one for this program."""
+    env = dict(session.env, LANG=locale, LC_ALL=locale) if locale else session.env
+    proc = subprocess.Popen(["wine", program, *args], env=env, start_new_session=True,
                             stdin=stdin, stdout=stdout or subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     session.procs.append(proc)
     return proc
 
 
-def start_saver(session, *args):
-    return start(session, SCR, *args)
+def start_saver(session, *args, locale=None):
+    return start(session, SCR, *args, locale=locale)
 
 
 def run_saver(session, *args, timeout=20):
@@ -274,8 +278,8 @@ def wait_exit(proc, timeout):
         return None
 
 
-def run_wine(session, program, *args, timeout=30):
-    proc = start(session, program, *args, stdout=subprocess.PIPE)
+def run_wine(session, program, *args, timeout=30, locale=None):
+    proc = start(session, program, *args, stdout=subprocess.PIPE, locale=locale)
     try:
         out, _ = proc.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -284,9 +288,9 @@ def run_wine(session, program, *args, timeout=30):
     return proc.returncode, out
 
 
-def probe(session, *args, timeout=30):
+def probe(session, *args, timeout=30, locale=None):
     """Runs the window probe; returns its exit code and its JSON records."""
-    code, out = run_wine(session, PROBE, *args, timeout=timeout)
+    code, out = run_wine(session, PROBE, *args, timeout=timeout, locale=locale)
     records = [json.loads(line) for line in out.decode("utf-8").splitlines() if line.strip()]
     return code, records
 
@@ -321,6 +325,11 @@ def wait_child(session, hwnd, window_class, title, timeout=15.0):
                 return child
         time.sleep(0.1)
     return None
+
+
+def ansi_code_page(session, locale):
+    """The ANSI code page of a program started in that locale."""
+    return probe(session, "code-page", locale=locale)[1][0]["acp"]
 
 
 def saver_running_flag(session):

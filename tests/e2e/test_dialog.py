@@ -2,7 +2,7 @@
 """The settings dialog as a person uses it: what it shows, what OK and Cancel
 store in the registry, and the ranges of its arrows. It runs inside a Wine
 virtual desktop, so that Wine draws the caption and the screenshots show the
-dialog as a Japanese user sees it."""
+dialog as a Japanese user sees it, and as a user of an English system does."""
 
 import harness
 from harness import (DIALOG_CLASS, SessionTest, children, click_window, focus, reg_delete_key, set_settings,
@@ -30,12 +30,19 @@ class SettingsDialog(SessionTest):
         reg_delete_key(self.session)
         self.layouts = {}
 
-    def open_dialog(self, *args):
-        proc = start_saver(self.session, *args)
+    def open_dialog(self, *args, locale=None):
+        proc = start_saver(self.session, *args, locale=locale)
         dialog = wait_window(self.session, DIALOG_CLASS, "*")
         self.assertIsNotNone(dialog, "the dialog appears")
         self.assertEqual(dialog["title"], "設定")
         return proc, dialog
+
+    def assertJapaneseTexts(self, dialog):
+        controls = children(self.session, dialog["hwnd"])
+        by_id = {c["id"]: c for c in controls}
+        for control_id, text in TEXTS.items():
+            self.assertEqual(by_id[control_id]["title"], text, f"control {control_id}")
+        self.assertEqual([c["title"] for c in controls if c["id"] == 0xFFFF], STATIC_TEXTS)
 
     def controls(self, dialog):
         return {c["id"]: c for c in children(self.session, dialog["hwnd"]) if c["id"] != 0xFFFF}
@@ -86,14 +93,18 @@ class SettingsDialog(SessionTest):
         proc, dialog = self.open_dialog("/c")
         self.assertEqual(settings(s), {"t1": 5}, "opening with no key writes t1 = 5 and nothing else")
         self.assertEqual(self.shown(dialog), ("5", "0", False, False))
-        controls = children(s, dialog["hwnd"])
-        by_id = {c["id"]: c for c in controls}
-        for control_id, text in TEXTS.items():
-            self.assertEqual(by_id[control_id]["title"], text, f"control {control_id}")
-        self.assertEqual([c["title"] for c in controls if c["id"] == 0xFFFF], STATIC_TEXTS)
+        self.assertJapaneseTexts(dialog)
         self.screenshot(dialog, "dialog-first-opening")
         self.finish(proc, dialog, CANCEL)
         self.assertEqual(settings(s), {"t1": 5}, "Cancel stores nothing")
+
+    def test_an_english_system_shows_the_same_japanese_texts(self):
+        # Code page 1252 has no Japanese: texts that went through it would be "?".
+        self.assertEqual(harness.ansi_code_page(self.session, harness.ENGLISH), 1252)
+        proc, dialog = self.open_dialog("/c", locale=harness.ENGLISH)
+        self.assertJapaneseTexts(dialog)
+        self.screenshot(dialog, "dialog-english-locale")
+        self.finish(proc, dialog, CANCEL)
 
     def test_ok_stores_what_the_controls_hold(self):
         s = self.session

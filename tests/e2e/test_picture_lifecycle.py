@@ -3,8 +3,9 @@
 file system, the screen and the saver's own calls (Wine's relay log): the file
 exists only from the extraction to the end of the decode; a stale file under
 its name is replaced; a folder under its name makes the extraction fail (the
-decoder never reads it), and the saver says so, halts, and still closes; a close mid-reveal releases the
-picture once, and a close while halted is as clean; no file is left behind."""
+decoder never reads it), and the saver says so (in Japanese also on an English
+system), halts, and still closes; a close mid-reveal releases the picture once,
+and a close while halted is as clean; no file is left behind."""
 
 import os
 import shutil
@@ -22,7 +23,7 @@ GENERIC_WRITE, GENERIC_READ = 0x40000000, 0x80000000
 CREATE_NEW, OPEN_EXISTING = 1, 3
 INVALID_HANDLE = 0xFFFFFFFF
 TRACED = relay_trace.FILE_CALLS + relay_trace.MEMORY_CALLS + relay_trace.DRAW_CALLS + [
-    "kernel32.WriteFile", "kernel32.ReadFile", "kernel32.CloseHandle", "user32.MessageBoxA"]
+    "kernel32.WriteFile", "kernel32.ReadFile", "kernel32.CloseHandle", "user32.MessageBoxA", "user32.MessageBoxW"]
 
 
 class PictureLifecycle(SessionTest):
@@ -80,7 +81,7 @@ class PictureLifecycle(SessionTest):
             elif call.name == "gdi32.StretchDIBits":
                 if not steps or steps[-1] != ("draw",):
                     steps.append(("draw",))
-            elif call.name == "user32.MessageBoxA":
+            elif call.name in ("user32.MessageBoxA", "user32.MessageBoxW"):
                 steps.append(("message",))
         return steps
 
@@ -190,6 +191,13 @@ class PictureLifecycle(SessionTest):
         for call in calls:
             memory.feed(call)
         self.assertEqual((memory.allocated, memory.bad_frees), (0, []), "no picture was ever held")
+
+    def test_an_english_system_shows_the_message_in_japanese(self):
+        self.assertEqual(harness.ansi_code_page(self.session, harness.ENGLISH), 1252)
+        os.mkdir(self.temp_file)
+        harness.set_settings(self.session, t1=1, t2=0, t4=0, t6=0)
+        with self.ending(harness.start_saver(self.session, "/s", locale=harness.ENGLISH)):
+            self.failure_message()
 
     def test_a_folder_that_appears_halts_the_show_and_input_still_closes_it(self):
         s = self.session

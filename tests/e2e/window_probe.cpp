@@ -11,6 +11,7 @@
 //   window_probe cursor                     the foreground thread's cursor
 //   window_probe saver-running              SPI_GETSCREENSAVERRUNNING
 //   window_probe set-saver-running 0|1
+//   window_probe code-page                  this process's ANSI code page
 //   window_probe spawn PROGRAM HEXLINE MS   CreateProcessA with exactly the bytes
 //                                           HEXLINE as the command line; prints
 //                                           the child's id, then its exit code
@@ -224,7 +225,7 @@ int Spawn(const char* program, const char* hexLine, DWORD timeoutMs) {
 
 int Usage() {
     std::fputs("usage: window_probe windows|children H|wait CLASS TITLE MS|cursor|saver-running|"
-               "set-saver-running 0|1|spawn PROGRAM HEXLINE MS\n",
+               "set-saver-running 0|1|code-page|spawn PROGRAM HEXLINE MS\n",
                stderr);
     return 2;
 }
@@ -242,6 +243,10 @@ int main(int argc, char** argv) {
     if (what == "children" && argc == 3) return Children(HandleFrom(argv[2]));
     if (what == "wait" && argc == 5) return Wait(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
     if (what == "cursor") return Cursor();
+    if (what == "code-page") {
+        Print("{\"acp\":" + std::to_string(GetACP()) + "}");
+        return 0;
+    }
     if (what == "saver-running") return SaverRunning();
     if (what == "set-saver-running" && argc == 3) return SetSaverRunning(std::strcmp(argv[2], "1") == 0);
     if (what == "spawn" && argc == 5) return Spawn(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));

@@ -319,11 +319,14 @@ TEST(InfoScan, RecordLife) {
   DestroyJpegInfo(nullptr);
 }
 
-// The warning texts, decoded as code page 932, are the system's own.
-TEST(InfoScan, WarningTextsAreShiftJis) {
+// The warning texts, decoded as code page 932, are the system's own, and so
+// are their wide forms.
+TEST(InfoScan, WarningTextsAreShiftJisAndWide) {
   const char *expectedCaption = "ＪＰＥＧコメントエラー";
   const char *expectedText = "コメント用のメモリが初期化されていません";
-  EXPECT_EQ(std::strlen(JPEG_INFO_WARNING_CAPTION), 22u);  // eleven double-byte characters
+  EXPECT_EQ(std::strlen(JPEG_INFO_WARNING_CAPTION.ansi), 22u);  // eleven double-byte characters
+  EXPECT_EQ(std::wstring(JPEG_INFO_WARNING_CAPTION.wide), L"ＪＰＥＧコメントエラー");
+  EXPECT_EQ(std::wstring(JPEG_INFO_WARNING_TEXT.wide), L"コメント用のメモリが初期化されていません");
 #ifdef _WIN32
   auto toUtf8 = [](const char *cp932) {
     wchar_t wide[128] = {};
@@ -344,22 +347,25 @@ TEST(InfoScan, WarningTextsAreShiftJis) {
     return rc == static_cast<std::size_t>(-1) ? std::string("(not CP932)") : std::string(out);
   };
 #endif
-  EXPECT_EQ(toUtf8(JPEG_INFO_WARNING_CAPTION), expectedCaption);
-  EXPECT_EQ(toUtf8(JPEG_INFO_WARNING_TEXT), expectedText);
+  EXPECT_EQ(toUtf8(JPEG_INFO_WARNING_CAPTION.ansi), expectedCaption);
+  EXPECT_EQ(toUtf8(JPEG_INFO_WARNING_TEXT.ansi), expectedText);
 }
 
 #ifndef _WIN32
-// The stand-in's message box writes caption and text to stderr. (Under Wine the
-// real box is checked in cooperative_windows_test.cpp.)
+// The stand-in's boxes write to stderr (the Unicode one as UTF-8): NT gets the
+// Unicode box, 9x the Shift-JIS one. (cooperative_windows_test.cpp: the real one.)
 TEST(InfoScan, NullRecordShowsTheWarningAndGives101) {
   long blocks = WinstubLiveBlocks(), opens = WinstubCallCount(WINSTUB_CREATE_FILE);
-  HGLOBAL record = nullptr;
-  testing::internal::CaptureStderr();
-  DecoderResult result = ScanJpegInfo(DataPath("chelsea-17x17-grey.jpg").c_str(), &record);
-  std::string shown = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(result, 101);
-  EXPECT_EQ(shown, std::string(JPEG_INFO_WARNING_CAPTION) + ": " + JPEG_INFO_WARNING_TEXT + "\n");
-  EXPECT_EQ(record, nullptr);
+  for (bool windows9x : {true, false}) {
+    WinstubSetWindows9x(windows9x);
+    HGLOBAL record = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ScanJpegInfo(DataPath("chelsea-17x17-grey.jpg").c_str(), &record), 101);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              windows9x ? std::string(JPEG_INFO_WARNING_CAPTION.ansi) + ": " + JPEG_INFO_WARNING_TEXT.ansi + "\n"
+                        : "ＪＰＥＧコメントエラー: コメント用のメモリが初期化されていません\n");
+    EXPECT_EQ(record, nullptr);
+  }
   EXPECT_EQ(WinstubLiveBlocks(), blocks);  // nothing else happened
   EXPECT_EQ(WinstubCallCount(WINSTUB_CREATE_FILE), opens);
 }

@@ -21,19 +21,21 @@ std::wstring FromCodePage932(const char* bytes) {
     return wide;
 }
 
-// The texts must be Shift-JIS bytes in the program, whatever the source file's
-// encoding: decoding them as code page 932 gives the Japanese back.
-TEST(Texts, MessagesAreShiftJis) {
-    EXPECT_EQ(FromCodePage932(MSG_RESOURCE_TOO_LARGE), L"挿入したリソースが大きすぎます");
-    EXPECT_EQ(FromCodePage932(MSG_SELECT_PICTURE_FAILED), L"SelectPicture失敗");
-    EXPECT_EQ(FromCodePage932(MSG_NO_FILE), L"ファイルがありません");
-    EXPECT_EQ(std::strlen(MSG_NO_FILE), 20u);  // ten double-byte characters
+// The texts must be Shift-JIS bytes whatever the source file's encoding (code
+// page 932 gives the Japanese back), and their wide forms the same texts.
+TEST(Texts, MessagesAreShiftJisAndUtf16) {
+    EXPECT_EQ(FromCodePage932(MSG_RESOURCE_TOO_LARGE.ansi), L"挿入したリソースが大きすぎます");
+    EXPECT_EQ(FromCodePage932(MSG_SELECT_PICTURE_FAILED.ansi), L"SelectPicture失敗");
+    EXPECT_EQ(FromCodePage932(MSG_NO_FILE.ansi), L"ファイルがありません");
+    EXPECT_EQ(std::strlen(MSG_NO_FILE.ansi), 20u);  // ten double-byte characters
+    for (const JapaneseText* text : {&MSG_RESOURCE_TOO_LARGE, &MSG_SELECT_PICTURE_FAILED, &MSG_NO_FILE})
+        EXPECT_EQ(std::wstring(text->wide), FromCodePage932(text->ansi));
 }
 
 INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
-// The dialog is made through the ANSI calls, so on a code-page-932 system its
-// texts reach the controls as Shift-JIS.
+// Windows 9x makes the dialog through the ANSI calls: on a code-page-932
+// system its texts reach the controls as Shift-JIS.
 TEST(Texts, SettingsDialogShowsShiftJisThroughTheAnsiCalls) {
     ASSERT_EQ(GetACP(), 932u) << "the tests run Wine in a Japanese locale";
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS};

@@ -22,6 +22,7 @@ typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef const char *LPCSTR;
 typedef char *LPSTR;
+typedef const wchar_t *LPCWSTR;
 typedef DWORD *LPDWORD;
 typedef LONG *PLONG;
 typedef std::size_t SIZE_T;
@@ -166,7 +167,8 @@ typedef struct tagBITMAPFILEHEADER {
 
 // Messages and message boxes. The native build has no windows, so its thread
 // queue can hold nothing but the quit message that PostQuitMessage posts;
-// MessageBoxA writes its caption and text to stderr and answers IDOK.
+// the message boxes write their caption and text to stderr (MessageBoxW as
+// UTF-8) and answer IDOK.
 typedef void *HWND;
 typedef std::uintptr_t WPARAM;
 typedef std::intptr_t LPARAM;
@@ -199,6 +201,11 @@ BOOL TranslateMessage(const MSG *msg);
 LRESULT DispatchMessageA(const MSG *msg);
 void PostQuitMessage(int exitCode);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// The platform: Windows NT (version 6.1) unless a test asks for Windows 9x
+// (WinstubSetWindows9x), whose version number has the high bit set.
+DWORD GetVersion();
 
 static_assert(sizeof(RGBQUAD) == 4, "RGBQUAD is 4 bytes");
 static_assert(sizeof(RGBTRIPLE) == 3, "RGBTRIPLE is 3 bytes");

@@ -45,4 +45,7 @@ void WinstubResetPeakBytes();
 // Number of PeekMessageA calls since the process started.
 long WinstubPeekMessageCount();
 
+// GetVersion reports Windows 98 (true) or Windows NT (false, the start).
+void WinstubSetWindows9x(bool on);
+
 #endif
