@@ -96,7 +96,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "invalidate")
-        return SaverWindow() && RedrawWindow(SaverWindow(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE) ? 0 : 1;
+        return SaverWindow() && RedrawWindow(SaverWindow(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW) ? 0 : 1;
     if (argc < 3) return Usage();
     const std::string what = argv[1];
     if (what == "post") return Post(argc - 2, argv + 2);
