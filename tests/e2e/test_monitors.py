@@ -4,13 +4,15 @@ primary (at negative coordinates for Windows), on Xorg's dummy driver: the
 window leaves no pixel of either monitor uncovered (the root is magenta), each
 monitor shows the picture placed by its own rectangle, a reveal runs on both,
 a repaint puts the picture back, and a layout change while the saver runs
-places it again."""
+places it again. On a 256-colour display, another program's palette change
+has the picture repainted."""
 
 import time
 
 import harness
 import pictures
-from harness import SessionTest
+import relay_trace
+from harness import SAVER_CLASS, SessionTest
 
 MAGENTA = bytes((255, 0, 255))
 LEFT_OF = [("1024x768", ()), ("800x600", ("--left-of", "DUMMY0"))]
@@ -83,6 +85,33 @@ class TwoMonitors(SessionTest):
             self.assertTrue(harness.wait_until(lambda: all(partly_shown(*t) for t in self.centred()), TIMEOUT,
                                                interval=0.02), "no reveal under way on both monitors")
             self.assertShown(screen, self.centred(), fitted=False)
+        self.close_with_key(proc, window)
+
+
+class PaletteDisplay(SessionTest):
+    screen = (800, 600, 8)
+
+    def tearDown(self):
+        super().tearDown()
+        relay_trace.stop_tracing(self.session)
+
+    def test_palette_changes_by_other_windows_repaint_the_picture(self):
+        s = self.session
+        harness.set_settings(s, t1=600, t2=0, t4=0, t6=0)
+        proc, log = relay_trace.start_traced_saver(s, relay_trace.DRAW_CALLS, "/s")
+        window = harness.wait_window(s, SAVER_CLASS, "Screen Saver", timeout=30)
+        def draws():
+            return sum(c.name == "gdi32.StretchDIBits" for c in relay_trace.saver_calls(log))
+        self.assertTrue(harness.wait_until(lambda: draws() > 0, TIMEOUT), "the picture is never drawn")
+        time.sleep(1)
+        before = draws()
+        harness.send_to_saver(s, "post", f"0x311:{window['hwnd']}")  # WM_PALETTECHANGED by the saver itself
+        time.sleep(1)
+        self.assertEqual(draws(), before, "its own palette change repaints")
+        for message in ("0x311:0", "0x30F"):  # another window's WM_PALETTECHANGED; WM_QUERYNEWPALETTE
+            harness.send_to_saver(s, "post", message)
+            self.assertTrue(harness.wait_until(lambda: draws() > before, TIMEOUT), f"no repaint after {message}")
+            before = draws()
         self.close_with_key(proc, window)
 
 
