@@ -18,6 +18,43 @@ Fn ProcAs(FARPROC proc) {
 
 void PostCloseRequest(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 
+// Power broadcasts that mean the machine goes to sleep or wakes from it. The
+// others (battery level, power source, power settings) arrive while nobody is
+// at the machine and must not end the saver.
+enum : WPARAM {
+    POWER_QUERY_SUSPEND = 0x0000,  // PBT_APMQUERYSUSPEND
+    POWER_QUERY_STANDBY = 0x0001,  // PBT_APMQUERYSTANDBY
+    POWER_SUSPEND = 0x0004,  // PBT_APMSUSPEND
+    POWER_STANDBY = 0x0005,  // PBT_APMSTANDBY
+    POWER_RESUME_CRITICAL = 0x0006,  // PBT_APMRESUMECRITICAL
+    POWER_RESUME_SUSPEND = 0x0007,  // PBT_APMRESUMESUSPEND
+    POWER_RESUME_STANDBY = 0x0008,  // PBT_APMRESUMESTANDBY
+    POWER_RESUME_AUTOMATIC = 0x0012  // PBT_APMRESUMEAUTOMATIC
+};
+
+bool MeansSleepOrWake(WPARAM event) {
+    switch (event) {
+    case POWER_QUERY_SUSPEND:
+    case POWER_QUERY_STANDBY:
+    case POWER_SUSPEND:
+    case POWER_STANDBY:
+    case POWER_RESUME_CRITICAL:
+    case POWER_RESUME_SUSPEND:
+    case POWER_RESUME_STANDBY:
+    case POWER_RESUME_AUTOMATIC: return true;
+    default: return false;
+    }
+}
+
+// The whole screen, every monitor: the full-screen window covers it.
+RECT ScreenClipBox() {
+    RECT screen{};
+    HDC screenDc = GetDC(nullptr);
+    GetClipBox(screenDc, &screen);
+    ReleaseDC(nullptr, screenDc);
+    return screen;
+}
+
 LRESULT Forward(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return AppSaverProc(window, message, wParam, lParam);
 }
@@ -47,6 +84,19 @@ LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT OnDestroy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     RestoreInputContext(window);
     PostQuitMessage(0);
+    return Forward(window, message, wParam, lParam);
+}
+
+// Monitors came or went or changed their size: the full-screen window covers
+// the new screen. The system may have moved the cursor off a monitor that went
+// away; that is no user at the machine, so movement is measured from here.
+LRESULT OnDisplayChange(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!g_frame.isPreview) {
+        const RECT screen = ScreenClipBox();
+        SetWindowPos(window, nullptr, screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        GetCursorPos(&g_frame.lastCursor);
+    }
     return Forward(window, message, wParam, lParam);
 }
 
@@ -107,6 +157,8 @@ bool ApplyInputRules(HWND window, UINT message, WPARAM wParam, LRESULT* result) 
         if (wParam == PWR_CRITICALRESUME) PostCloseRequest(window);
         break;
     case WM_POWERBROADCAST:
+        if (MeansSleepOrWake(wParam)) PostCloseRequest(window);
+        break;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
     case WM_LBUTTONDOWN:
@@ -139,6 +191,7 @@ LRESULT CALLBACK SaverFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY: return OnDestroy(window, message, wParam, lParam);
     case WM_SETTEXT: return 0;
     case WM_PAINT: return OnPaint(window, message, wParam, lParam);
+    case WM_DISPLAYCHANGE: return OnDisplayChange(window, message, wParam, lParam);
     case WM_HELP:
     case WM_CONTEXTMENU: return OnHelpOrContextMenu(window, message, wParam, lParam);
     case WM_SYSCOMMAND: return OnSysCommand(window, message, wParam, lParam);
@@ -196,10 +249,7 @@ int RunSaverWindow(HWND parent) {
         title = kPreviewTitle;
         g_frame.isPreview = true;
     } else {
-        RECT screen{};
-        HDC screenDc = GetDC(nullptr);
-        GetClipBox(screenDc, &screen);
-        ReleaseDC(nullptr, screenDc);
+        const RECT screen = ScreenClipBox();
         x = screen.left;
         y = screen.top;
         width = screen.right - screen.left;

@@ -33,20 +33,35 @@ void FitTargetToPicture(SlideshowState& s) {
 
 }  // namespace
 
-void PlacePicture() {
-    SlideshowState& s = g_slideshow;
-    s.targetWidth = s.clientWidth;
-    s.targetHeight = s.clientHeight;
+namespace {
+
+// The target on one place, left in targetX..targetHeight, where the fitting
+// works on it.
+PictureArea PlaceOnArea(SlideshowState& s, const PictureArea& area) {
+    s.targetWidth = area.width;
+    s.targetHeight = area.height;
     if (s.fitToScreen == 1) {
         FitTargetToPicture(s);
-        s.targetX = (s.clientWidth - s.targetWidth) / 2;
-        s.targetY = (s.clientHeight - s.targetHeight) / 2;
+        s.targetX = area.x + (area.width - s.targetWidth) / 2;
+        s.targetY = area.y + (area.height - s.targetHeight) / 2;
     } else {
-        s.targetX = (s.clientWidth - s.pictureWidth) / 2;
-        s.targetY = (s.clientHeight - s.pictureHeight) / 2;
+        s.targetX = area.x + (area.width - s.pictureWidth) / 2;
+        s.targetY = area.y + (area.height - s.pictureHeight) / 2;
         s.targetWidth = s.pictureWidth;
         s.targetHeight = s.pictureHeight;
     }
+    return {s.targetX, s.targetY, s.targetWidth, s.targetHeight};
+}
+
+}  // namespace
+
+void PlacePicture() {
+    SlideshowState& s = g_slideshow;
+    const PictureArea whole{0, 0, s.clientWidth, s.clientHeight};
+    const bool perMonitor = s.monitorCount > 0 && s.monitorCount <= MONITOR_LIMIT;
+    s.targetCount = perMonitor ? s.monitorCount : 1;
+    // The first place last, so that targetX..targetHeight end up holding its target.
+    for (int32_t i = s.targetCount - 1; i >= 0; --i) s.targets[i] = PlaceOnArea(s, perMonitor ? s.monitors[i] : whole);
 }
 
 namespace {
@@ -63,13 +78,22 @@ void SelectPicturePalette(HDC dc, const BITMAPINFOHEADER* info) {
     if (previous) DeleteObject(previous);
 }
 
-void DrawPicture(HDC dc, const SlideshowState& s, int destHeight, int sourceRows) {
-    StretchDIBits(dc, s.targetX, s.targetY, s.targetWidth, destHeight, 0, 0, s.pictureWidth, sourceRows,
-                  s.pictureBits, reinterpret_cast<const BITMAPINFO*>(s.pictureInfo), DIB_RGB_COLORS, SRCCOPY);
+// The band of the `rows` lowest source rows, `rows` scaled deep from the top
+// edge of each target; an instant reveal fills each target exactly.
+void DrawBand(HDC dc, const SlideshowState& s, int32_t rows) {
+    for (int32_t i = 0; i < s.targetCount; ++i) {
+        const PictureArea& t = s.targets[i];
+        const double scale = static_cast<double>(t.height) / s.pictureHeight;
+        const int destHeight = s.instantReveal ? t.height : static_cast<int>(rows * scale);
+        StretchDIBits(dc, t.x, t.y, t.width, destHeight, 0, 0, s.pictureWidth, rows, s.pictureBits,
+                      reinterpret_cast<const BITMAPINFO*>(s.pictureInfo), DIB_RGB_COLORS, SRCCOPY);
+    }
 }
 
+// The picture stays held after its reveal, so that the window can repaint it,
+// until the next one replaces it.
 void FinishReveal(HWND window, SlideshowState& s) {
-    ReleasePicture();
+    s.revealing = false;
     SetTimer(window, NEXT_PICTURE_TIMER, static_cast<UINT>(s.switchIntervalMs), NextPictureTimerProc);
 }
 
@@ -80,18 +104,24 @@ bool PreparePicture(HWND window, HDC dc) {
         ShowJapaneseMessage(window, MSG_SELECT_PICTURE_FAILED);
         return false;
     }
-    if (DecodeJpegFile(s.tempFile, &s.picture) != DECODER_OK) {
+    // The previous picture stays held until the new one is decoded: a halt
+    // leaves it on the screen, where the window can still repaint it.
+    HGLOBAL decoded = nullptr;
+    if (DecodeJpegFile(s.tempFile, &decoded) != DECODER_OK) {
         ShowJapaneseMessage(window, MSG_NO_FILE);
         return false;
     }
     DeleteFileA(s.tempFile);
 
-    s.pictureInfo = static_cast<BITMAPINFOHEADER*>(GlobalLock(s.picture));
-    if (!s.pictureInfo) {
-        ReleasePicture();
+    auto* info = static_cast<BITMAPINFOHEADER*>(GlobalLock(decoded));
+    if (!info) {
+        GlobalFree(decoded);
         ShowJapaneseMessage(window, MSG_NO_FILE);
         return false;
     }
+    ReleasePicture();
+    s.picture = decoded;
+    s.pictureInfo = info;
     s.pictureWidth = s.pictureInfo->biWidth;
     s.pictureHeight = s.pictureInfo->biHeight;
     s.pictureBits = reinterpret_cast<BYTE*>(s.pictureInfo) + s.pictureInfo->biSize + ColorTableBytes(s.pictureInfo);
@@ -99,6 +129,7 @@ bool PreparePicture(HWND window, HDC dc) {
     SelectPicturePalette(dc, s.pictureInfo);
     s.revealing = true;
     s.revealRow = 0;
+    s.shownRows = 0;
     return true;
 }
 
@@ -115,6 +146,24 @@ void ReleasePicture() {
     s.pictureBits = nullptr;
 }
 
+void DrawShownPicture(HDC dc) {
+    const SlideshowState& s = g_slideshow;
+    if (s.picture && s.pictureInfo && s.shownRows > 0) DrawBand(dc, s, s.shownRows);
+}
+
+// Another window may have taken the system palette; the picture's own stays
+// selected in the window's DC, and realising it again maps the picture back.
+bool RealizePictureColours(HWND window) {
+    HDC dc = GetDC(window);
+    const bool palette = (GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE) != 0;
+    if (palette) {
+        RealizePalette(dc);
+        InvalidateRect(window, nullptr, FALSE);
+    }
+    ReleaseDC(window, dc);
+    return palette;
+}
+
 void CALLBACK NextPictureTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
     KillTimer(window, NEXT_PICTURE_TIMER);  // each arming prepares one picture
     HDC dc = GetDC(window);
@@ -127,13 +176,14 @@ void CALLBACK RevealTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
     HDC dc = GetDC(window);
     if (s.revealing) {
         if (s.instantReveal) {
-            DrawPicture(dc, s, s.targetHeight, s.pictureHeight);
+            s.shownRows = s.pictureHeight;
+            DrawBand(dc, s, s.shownRows);
             FinishReveal(window, s);
         } else if (s.revealRow < s.pictureHeight + 1) {
             // The k lowest rows of the bottom-up picture fill a band k rows
             // (scaled) deep from the target's top edge: the picture slides down.
-            const double scale = static_cast<double>(s.targetHeight) / s.pictureHeight;
-            DrawPicture(dc, s, static_cast<int>(s.revealRow * scale), s.revealRow);
+            s.shownRows = s.revealRow;
+            DrawBand(dc, s, s.shownRows);
             ++s.revealRow;
         } else {
             s.revealRow = 0;

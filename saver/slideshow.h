@@ -10,6 +10,12 @@ enum : UINT_PTR { REVEAL_TIMER = 0x8000, NEXT_PICTURE_TIMER = 0x7FFF };
 enum : int32_t { PICTURE_COUNT = 30, PICTURE_RESOURCE_BASE = 107 };
 enum : DWORD { MAX_PICTURE_BYTES = 59999 };
 enum : int32_t { DEFAULT_SWITCH_SECONDS = 5 };
+enum : int32_t { MONITOR_LIMIT = 16 };
+
+// A rectangle by its top-left corner and size, in the window's client coordinates.
+struct PictureArea {
+    int32_t x, y, width, height;
+};
 
 // The first ten bytes of every picture file, which the resources leave out.
 constexpr BYTE JFIF_PREFIX[10] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46};
@@ -25,6 +31,11 @@ struct SlideshowState {
     int32_t fitToScreen;       // t6
 
     int32_t clientWidth, clientHeight;
+    // The monitors that the full-screen window covers, each one a place for
+    // the picture. None: the whole client area is the one place (a preview, or
+    // a system that cannot list its monitors).
+    int32_t monitorCount;
+    PictureArea monitors[MONITOR_LIMIT];
     char tempDir[MAX_PATH];
     char tempFile[MAX_PATH];
 
@@ -34,9 +45,12 @@ struct SlideshowState {
     BITMAPINFOHEADER* pictureInfo;
     BYTE* pictureBits;
     int32_t pictureWidth, pictureHeight;
-    int32_t targetX, targetY, targetWidth, targetHeight;
+    int32_t targetX, targetY, targetWidth, targetHeight;  // the first place's target
+    int32_t targetCount;
+    PictureArea targets[MONITOR_LIMIT];  // one per monitor, the same picture on each
     bool revealing;
     int32_t revealRow;
+    int32_t shownRows;  // source rows of the band on the screen now: what a repaint draws
 
     // Selection.
     int32_t sequencePosition;  // catalogue order: the next picture; 0 = none shown yet
@@ -51,8 +65,17 @@ void ReadSettingDword(const char* name, int32_t* setting);
 void WriteSettingDword(const char* name, int32_t value);
 void ReadSwitchSecondsWithDefault();
 
-// Window procedure of the slideshow.
+// Window procedure of the slideshow. Stopping keeps the picture on the
+// screen (a refused close leaves the window open); it is released at the end.
 void StopSlideshow(HWND window);
+
+// Monitors. ReadPictureAreas takes the client size and, for a full-screen
+// window, the monitors it covers; MonitorAreasInClient turns monitor
+// rectangles on the screen into places in a client area whose top-left corner
+// is at `origin` on the screen, and returns how many there are.
+void ReadPictureAreas(HWND window);
+int32_t MonitorAreasInClient(const RECT* screens, int32_t count, POINT origin, int32_t clientWidth,
+                             int32_t clientHeight, PictureArea* areas);
 
 // Catalogue and selection.
 void SeedRandom(uint32_t seed);
@@ -62,9 +85,14 @@ int ExtractPicture(int32_t number);
 
 // Presentation. ReleasePicture frees the current picture, if any, exactly once.
 void ReleasePicture();
-// Places the decoded picture in the client area: centred at its own size, or
-// stretched to the area shrunk to the picture's shape.
+// Places the decoded picture on each monitor (or in the client area): centred
+// at its own size, or stretched to the place shrunk to the picture's shape.
 void PlacePicture();
+// Draws what the reveal has shown so far on every monitor.
+void DrawShownPicture(HDC dc);
+// On a palette display: realises the picture's palette again and asks for a
+// repaint. False on other displays.
+bool RealizePictureColours(HWND window);
 void CALLBACK NextPictureTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime);
 void CALLBACK RevealTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime);
 

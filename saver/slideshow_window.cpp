@@ -27,10 +27,7 @@ LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     s.instantReveal = s.revealIntervalMs == 0;
     if (s.instantReveal) s.revealIntervalMs = 1;
 
-    RECT client{};
-    GetClientRect(window, &client);
-    s.clientWidth = client.right;
-    s.clientHeight = client.bottom;
+    ReadPictureAreas(window);
 
     // The unique number 1 gives the same name on every run and creates no file.
     GetTempPathA(MAX_PATH, s.tempDir);
@@ -56,8 +53,39 @@ LRESULT OnClose(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT OnDestroy(HWND window) {
     if (g_slideshow.markSaverRunning == 1) TellSystemSaverRuns(FALSE);
     StopSlideshow(window);
+    ReleasePicture();
     PostQuitMessage(0);
     return 0;
+}
+
+// What was covered (by a message box, the password dialog, another window)
+// gets its picture back: the part of it that the reveal has shown so far.
+LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (dc) DrawShownPicture(dc);
+    EndPaint(window, &paint);
+    return SaverDefaultHandling(window, message, wParam, lParam);
+}
+
+// A monitor came or went, or a resolution changed. The framework has already
+// made the window cover the new screen; the picture moves to the new places.
+LRESULT OnDisplayChange(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!g_frame.isPreview) {
+        ReadPictureAreas(window);
+        if (g_slideshow.picture) PlacePicture();
+        InvalidateRect(window, nullptr, TRUE);
+    }
+    return SaverDefaultHandling(window, message, wParam, lParam);
+}
+
+// The system palette changed hands: on a palette display the picture's
+// colours come back only once its palette is realised again.
+LRESULT OnPaletteMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const bool ours = message == WM_PALETTECHANGED && reinterpret_cast<HWND>(wParam) == window;
+    const bool realized = !ours && RealizePictureColours(window);
+    const LRESULT result = SaverDefaultHandling(window, message, wParam, lParam);
+    return message == WM_QUERYNEWPALETTE && realized ? TRUE : result;
 }
 
 }  // namespace
@@ -65,7 +93,7 @@ LRESULT OnDestroy(HWND window) {
 void StopSlideshow(HWND window) {
     KillTimer(window, NEXT_PICTURE_TIMER);
     KillTimer(window, REVEAL_TIMER);
-    ReleasePicture();
+    g_slideshow.revealing = false;  // a reveal under way ends where it is
     DeleteFileA(g_slideshow.tempFile);
 }
 
@@ -74,6 +102,10 @@ LRESULT CALLBACK AppSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE: return OnCreate(window, message, wParam, lParam);
     case WM_CLOSE: return OnClose(window, message, wParam, lParam);
     case WM_DESTROY: return OnDestroy(window);
+    case WM_PAINT: return OnPaint(window, message, wParam, lParam);
+    case WM_DISPLAYCHANGE: return OnDisplayChange(window, message, wParam, lParam);
+    case WM_QUERYNEWPALETTE:
+    case WM_PALETTECHANGED: return OnPaletteMessage(window, message, wParam, lParam);
     default: return SaverDefaultHandling(window, message, wParam, lParam);
     }
 }

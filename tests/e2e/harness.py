@@ -4,7 +4,8 @@ display, drives it with real X input (xdotool), looks at it with screenshots
 (ImageMagick) and a probe program, and reads and writes its registry settings
 with `wine reg`.
 
-A session is one private Xvfb display plus the Wine server of the shared e2e
+A session is one private X display (Xvfb, or Xorg's dummy driver for several
+monitors) plus the Wine server of the shared e2e
 prefix. Every process a session starts is ended when the session stops, also
 when a test fails or the run is interrupted; the Wine server is ended with
 `wineserver -k`, and whatever still carries the prefix in its environment
@@ -20,6 +21,7 @@ import fcntl
 import glob
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -34,6 +36,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 BUILD = os.environ.get("DUNMERE_BUILD_DIR", os.path.join(ROOT, "build", "win32"))
 SCR = os.environ.get("DUNMERE_SCR", os.path.join(BUILD, "Dunmere.scr"))
 PROBE = os.environ.get("DUNMERE_E2E_PROBE", os.path.join(BUILD, "tests", "e2e", "window_probe.exe"))
+SENDER = os.environ.get("DUNMERE_E2E_SENDER", os.path.join(BUILD, "tests", "e2e", "send_to_saver.exe"))
 HOST = os.environ.get("DUNMERE_E2E_HOST", os.path.join(BUILD, "tests", "e2e", "preview_host.exe"))
 PREFIX = os.environ.get("DUNMERE_E2E_PREFIX", os.path.join(BUILD, "wine-e2e"))
 ARTEFACTS = os.environ.get("DUNMERE_E2E_ARTEFACTS", os.path.join(BUILD, "e2e-artefacts"))
@@ -54,6 +57,34 @@ CLOSE_TIMEOUT = 10.0
 SETTLE = 1.5
 
 _sessions = []
+
+# Xorg's dummy driver: monitors that xrandr lays out, which Wine sees as such
+# (Xvfb's Xinerama screens it sees as one monitor).
+XORG_CONFIG = """Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+    Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 256000
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0-1000.0
+    VertRefresh 5.0-200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Virtual 4000 2400
+    EndSubSection
+EndSection
+"""
 
 
 # ---------------------------------------------------------------- processes
@@ -110,6 +141,15 @@ def _kill_group(proc):
                 pass
 
 
+def _stop_x_server(proc):
+    """Xorg puts its virtual terminal and lock file back only when asked to end."""
+    if proc.poll() is None:
+        os.killpg(proc.pid, signal.SIGTERM)
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            proc.wait(timeout=10)
+    _kill_group(proc)
+
+
 def _wineserver_kill(env):
     subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=30, check=False)
@@ -153,8 +193,10 @@ def _lock_prefix(wait=280.0):
             time.sleep(0.5)
 
 
-def start_session(width=1024, height=768, depth=24, desktop=None, managed=False):
-    """Starts a private Xvfb and readies the shared prefix for it. `desktop`
+def start_session(width=1024, height=768, depth=24, desktop=None, managed=False, monitors=None):
+    """Starts a private Xvfb and readies the shared prefix for it. `monitors`
+    starts Xorg's dummy driver instead, laid out as `set_monitors` does, with
+    the root painted a colour the saver never shows. `desktop`
     runs every program of the prefix inside a Wine virtual desktop of the
     screen's size (Wine then draws window captions, as a person sees them).
     `managed` lets Wine treat its windows as a window manager's; there is none,
@@ -167,9 +209,15 @@ def start_session(width=1024, height=768, depth=24, desktop=None, managed=False)
     read_end, write_end = os.pipe()
     # -noreset: otherwise the server resets whenever its last client leaves,
     # and the pointer jumps back to the middle of the screen.
+    command = ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x{depth}"]
+    if monitors:
+        config = os.path.join(BUILD, "e2e-xorg.conf")
+        with open(config, "w") as f:
+            f.write(XORG_CONFIG)
+        command = ["Xorg", "-displayfd", str(write_end), "-config", config, "-logfile",
+                   os.path.join(ARTEFACTS, "xorg.log")]
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x{depth}",
-         "-nolisten", "tcp", "-noreset"],
+        command + ["-nolisten", "tcp", "-noreset"],
         pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
     os.close(write_end)
     number = b""
@@ -185,13 +233,16 @@ def start_session(width=1024, height=768, depth=24, desktop=None, managed=False)
     if not number.strip():
         _kill_group(xvfb)
         lock.close()
-        raise RuntimeError("Xvfb did not start")
+        raise RuntimeError(f"{command[0]} did not start")
 
     session = types.SimpleNamespace(
         display=":" + number.decode().strip(), xvfb=xvfb, lock=lock, procs=[], width=width, height=height,
         desktop=desktop)
     session.env = _base_env(session.display)
     _sessions.append(session)
+    if monitors:
+        set_monitors(session, monitors, wine_running=False)
+        subprocess.run(["xsetroot", "-solid", "#ff00ff"], env=session.env, check=True, timeout=15)
     with open(PREFIX + ".xvfb.pid", "w") as f:
         f.write(str(xvfb.pid))
     # A server left from an earlier session knows another display and mode.
@@ -205,6 +256,30 @@ def start_session(width=1024, height=768, depth=24, desktop=None, managed=False)
     else:
         _reg(session, "delete", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/f", check=False)
     return session
+
+
+def set_monitors(session, monitors, wine_running=True):
+    """Lays out the dummy driver's monitors: [(mode, placement)] for DUMMY0 (the
+    primary), DUMMY1 and so on, placement as xrandr takes it, for example
+    ("--left-of", "DUMMY0"). The session's size becomes the whole screen's.
+    Wine learns of the layout a little later; with `wine_running` this waits
+    until its programs see it."""
+    def xrandr(*args, check=True):
+        return subprocess.run(["xrandr", *args], env=session.env, check=check, timeout=30,
+                              capture_output=True).stdout.decode()
+    for i, (mode, placement) in enumerate(monitors):
+        xrandr("--addmode", f"DUMMY{i}", mode, check=False)  # refused when the output has it already
+        xrandr("--output", f"DUMMY{i}", "--mode", mode, *placement)
+    # Wine may still see the old layout without this full probe.
+    layout = xrandr("-q")
+    current = layout.split("current ", 1)[1].split(",", 1)[0]
+    session.width, session.height = (int(side) for side in current.split(" x "))
+    # Each monitor as (x, y, width, height) on the root, DUMMY0 first.
+    session.outputs = [(int(x), int(y), int(w), int(h)) for w, h, x, y in
+                       re.findall(r" connected (?:primary )?(\d+)x(\d+)\+(\d+)\+(\d+)", layout)]
+    size = {"width": session.width, "height": session.height}
+    if wine_running and not wait_until(lambda: probe(session, "screen")[1] == [size], 30, interval=0.5):
+        raise RuntimeError(f"Wine does not see the screen as {size}")
 
 
 def end_process(proc):
@@ -230,7 +305,7 @@ def stop_session(session):
     if session.desktop:
         _reg(session, "delete", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/f", check=False)
     leaked = _end_prefix_processes(session.env)
-    _kill_group(session.xvfb)
+    _stop_x_server(session.xvfb)
     try:
         os.unlink(PREFIX + ".xvfb.pid")
     except FileNotFoundError:
@@ -330,6 +405,13 @@ def wait_child(session, hwnd, window_class, title, timeout=15.0):
 def ansi_code_page(session, locale):
     """The ANSI code page of a program started in that locale."""
     return probe(session, "code-page", locale=locale)[1][0]["acp"]
+
+
+def send_to_saver(session, *args):
+    """Runs the message sender (see send_to_saver.cpp) against the full-screen saver."""
+    code, _ = run_wine(session, SENDER, *args)
+    if code != 0:
+        raise RuntimeError(f"send_to_saver {' '.join(args)} failed")
 
 
 def saver_running_flag(session):
@@ -637,10 +719,11 @@ class SessionTest(unittest.TestCase):
     screen = (1024, 768)
     desktop = None
     managed = False
+    monitors = None
 
     @classmethod
     def setUpClass(cls):
-        cls.session = start_session(*cls.screen, desktop=cls.desktop, managed=cls.managed)
+        cls.session = start_session(*cls.screen, desktop=cls.desktop, managed=cls.managed, monitors=cls.monitors)
 
     @classmethod
     def tearDownClass(cls):
@@ -745,7 +828,7 @@ def cleanup():
             pid = int(f.read().strip() or 0)
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
-                if f.read().startswith(b"Xvfb"):
+                if f.read().split(b"\0")[0].endswith((b"Xvfb", b"Xorg", b"Xorg.wrap")):
                     os.kill(pid, signal.SIGKILL)
         except (OSError, ValueError):
             pass

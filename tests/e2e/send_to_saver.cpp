@@ -7,6 +7,8 @@
 //                                             that RegisterWindowMessageA(NAME)
 //                                             gives, to HWND if given; prints its
 //                                             number and the answer
+//   send_to_saver invalidate                  has the whole saver window erased and
+//                                             repainted, as a closed window over it does
 //   send_to_saver close-after-verify MS ...   prints {"ready":true}, waits (at most
 //                                             60 s) until the password stand-in
 //                                             signals the end of a verification,
@@ -93,6 +95,8 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "invalidate")
+        return SaverWindow() && RedrawWindow(SaverWindow(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW) ? 0 : 1;
     if (argc < 3) return Usage();
     const std::string what = argv[1];
     if (what == "post") return Post(argc - 2, argv + 2);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The rules by which real input ends a full-screen run: mouse movement beyond
 four pixels from where the cursor was at the start, key and button presses,
-and the loss of the foreground; releases and the wheel do nothing."""
+the loss of the foreground, and the power broadcasts of going to sleep and
+waking; releases, the wheel and other power broadcasts do nothing."""
 
 import harness
 from harness import SessionTest, focus, pointer, start_host, xdotool
@@ -101,6 +102,15 @@ class ClosingRules(SessionTest):
         host, _ = start_host(self.session, 600, 400, 150, 100)  # it makes itself the foreground window
         self.assertCloses(proc, "loss of activation")
         harness.host_command(host, "destroy")
+
+    def test_power_broadcasts_close_only_for_sleep_and_waking(self):
+        # Battery low, power status, power setting: a laptop on battery sends them unattended.
+        for sleep_or_wake in (0x0004, 0x0012):  # PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC
+            with self.ending(self.start_with_pointer_at(*START)[0]) as proc:
+                harness.send_to_saver(self.session, "post", *(f"0x218:{event}" for event in (9, 10, 0x8013)))
+                self.assertStaysOpen(proc, "power status broadcasts")
+                harness.send_to_saver(self.session, "post", f"0x218:{sleep_or_wake}")
+                self.assertCloses(proc, f"power broadcast {sleep_or_wake:#x}")
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 //   window_probe saver-running              SPI_GETSCREENSAVERRUNNING
 //   window_probe set-saver-running 0|1
 //   window_probe code-page                  this process's ANSI code page
+//   window_probe screen                     the virtual screen's size as Wine sees it
 //   window_probe spawn PROGRAM HEXLINE MS   CreateProcessA with exactly the bytes
 //                                           HEXLINE as the command line; prints
 //                                           the child's id, then its exit code
@@ -185,6 +186,12 @@ int SaverRunning() {
     return 0;
 }
 
+int Screen() {
+    Print("{\"width\":" + std::to_string(GetSystemMetrics(SM_CXVIRTUALSCREEN)) + ",\"height\":" +
+          std::to_string(GetSystemMetrics(SM_CYVIRTUALSCREEN)) + "}");
+    return 0;
+}
+
 int SetSaverRunning(bool on) {
     BOOL previous = FALSE;
     return SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, on, &previous, 0) ? 0 : 1;
@@ -248,6 +255,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (what == "saver-running") return SaverRunning();
+    if (what == "screen") return Screen();
     if (what == "set-saver-running" && argc == 3) return SetSaverRunning(std::strcmp(argv[2], "1") == 0);
     if (what == "spawn" && argc == 5) return Spawn(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
     return Usage();

@@ -70,6 +70,27 @@ TEST(Placement, FittingEndsForTinyAndOddAreas) {
     EXPECT_EQ(empty.height, 0);
 }
 
+// An 800 x 600 monitor left of a 1024 x 768 primary, a mirror of the primary,
+// and one the window does not reach: each place gets today's placement.
+TEST(Placement, EachMonitorGetsThePictureByItsOwnRectangle) {
+    const RECT screens[] = {{0, 0, 1024, 768}, {-800, 0, 0, 600}, {0, 0, 1024, 768}, {1024, 0, 1324, 200}};
+    g_slideshow = SlideshowState{};
+    SlideshowState& s = g_slideshow;
+    s.monitorCount = MonitorAreasInClient(screens, 4, POINT{-800, 0}, 1824, 768, s.monitors);
+    ASSERT_EQ(s.monitorCount, 2);
+    s.pictureWidth = 640;
+    s.pictureHeight = 480;
+    auto target = [&s](int i) { return Placement{i, 0, s.targets[i].x, s.targets[i].y, s.targets[i].width, s.targets[i].height}; };
+    PlacePicture();
+    ExpectPlacement(target(0), 992, 144, 640, 480);
+    ExpectPlacement(target(1), 80, 60, 640, 480);
+    s.monitors[1] = {0, 0, 1280, 1024};
+    s.fitToScreen = 1;
+    PlacePicture();
+    ExpectPlacement(target(0), 800, 0, 1024, 768);
+    ExpectPlacement(target(1), 0, 14, 1280, 996);
+}
+
 }  // namespace
 
 namespace {
@@ -159,13 +180,13 @@ TEST_F(Reveal, ThePictureSlidesDownOneSourceRowPerTick) {
     for (int row = 0; row < kHeight; ++row) EXPECT_EQ(At(35, 21 + row), kRowColour[row]) << "row " << row;
     EXPECT_TRUE(g_slideshow.revealing);
     EXPECT_NE(g_slideshow.picture, nullptr);
-    Tick();  // the finishing tick frees the picture and arms the switch
+    Tick();  // the finishing tick arms the switch and keeps the picture for repaints
     EXPECT_FALSE(g_slideshow.revealing);
-    EXPECT_EQ(g_slideshow.picture, nullptr);
+    EXPECT_NE(g_slideshow.picture, nullptr);
     EXPECT_EQ(g_slideshow.revealRow, 0);
     EXPECT_TRUE(KillTimer(window, NEXT_PICTURE_TIMER)) << "the switch timer was armed";
-    Tick();  // nothing more happens once the picture is gone
-    EXPECT_EQ(g_slideshow.picture, nullptr);
+    Tick();  // nothing more happens once the reveal is done
+    EXPECT_FALSE(KillTimer(window, NEXT_PICTURE_TIMER));
 }
 
 TEST_F(Reveal, ScaledBandsGrowByTheScaleAndInstantRevealDrawsAllAtOnce) {
@@ -181,7 +202,7 @@ TEST_F(Reveal, ScaledBandsGrowByTheScaleAndInstantRevealDrawsAllAtOnce) {
     g_slideshow.instantReveal = true;
     Tick();
     for (int row = 0; row < kHeight; ++row) EXPECT_EQ(At(10, row * 8 + 4), kRowColour[row]) << "row " << row;
-    EXPECT_EQ(g_slideshow.picture, nullptr) << "an instant reveal finishes on its first tick";
+    EXPECT_FALSE(g_slideshow.revealing) << "an instant reveal finishes on its first tick";
 }
 
 }  // namespace
