@@ -3,6 +3,7 @@
 // that slides down into place one source row per tick.
 #include "dib.h"
 #include "jpeg_decoder.h"
+#include "saver_frame.h"
 #include "slideshow.h"
 
 #include <cmath>
@@ -83,7 +84,7 @@ void DrawPicture(HDC dc, const SlideshowState& s, int destHeight, int sourceRows
 
 void FinishReveal(HWND window, SlideshowState& s) {
     ReleasePicture();
-    SetTimer(window, NEXT_PICTURE_TIMER, static_cast<UINT>(s.switchIntervalMs), NextPictureTimerProc);
+    SetTimer(window, NEXT_PICTURE_TIMER, static_cast<UINT>(s.switchIntervalMs), GuardedTimerProc<NextPictureTimerProc>);
 }
 
 // Returns false, with the message shown, when no picture could be prepared.

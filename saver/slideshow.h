@@ -53,6 +53,10 @@ void ReadSwitchSecondsWithDefault();
 
 // Window procedure of the slideshow.
 void StopSlideshow(HWND window);
+// The next-picture interval for a switch time in seconds, within what SetTimer takes.
+int32_t SwitchIntervalMs(int32_t seconds);
+// Calendar seconds since 1970-01-01 UTC, from the system clock: the picture generator's seed.
+uint32_t CalendarSeconds();
 
 // Catalogue and selection.
 void SeedRandom(uint32_t seed);
