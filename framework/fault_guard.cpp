@@ -139,18 +139,20 @@ extern "C" __attribute__((used)) EXCEPTION_DISPOSITION OuterGuardHandler(EXCEPTI
     return ExceptionContinueSearch;  // not reached
 }
 
-// The empty statement behind each call keeps the frame: a tail call would leave none.
+// The nop behind each call keeps the frame (a tail call would leave none) and
+// keeps the return address out of the epilogue: the system calls no handler of
+// a frame that it finds in its epilogue.
 __attribute__((noinline)) intptr_t OuterGuardCall(GuardedBody body, void* context) {
     __asm__(".seh_handler OuterGuardHandler, @except");
     intptr_t result = body(context);
-    __asm__ __volatile__("" : "+r"(result));
+    __asm__ __volatile__("nop" : "+r"(result));
     return result;
 }
 
 __attribute__((noinline)) intptr_t InnerGuardCall(GuardedBody body, void* context) {
     __asm__(".seh_handler InnerGuardHandler, @except");
     intptr_t result = body(context);
-    __asm__ __volatile__("" : "+r"(result));
+    __asm__ __volatile__("nop" : "+r"(result));
     return result;
 }
 

@@ -134,6 +134,14 @@ TEST_F(Framework, FullScreenStartDefersToARunningSaver) {
     EXPECT_EQ(g_frame.saverWindow, nullptr);
 }
 
+// CreateWindowExA fails in the first run; the class it left registered makes
+// RegisterClassA fail in the second. Neither may read as success.
+TEST_F(Framework, ARunWhoseWindowCannotBeMadeEndsWithMinusOne) {
+    g_fakeApp.refuseCreate = true;
+    EXPECT_EQ(Dispatch("/s"), -1);
+    EXPECT_EQ(Dispatch("/p " + Handle(MakeWindow("host"))), -1);
+}
+
 TEST_F(Framework, PreviewFillsTheParentsClientArea) {
     HWND host = MakeWindow("host");
     RECT client;
