@@ -19,21 +19,24 @@
 namespace {
 
 enum : DWORD { UNWINDING_FLAGS = EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND };
+enum : int { RUN_GUARD_HANDLER = -2 };  // beside the dispositions the dispatcher knows
 
 bool guardActive;     // the outer frame is in place
 bool faultCaught;     // the outer frame's handler ran
 DWORD caughtCode;
 const EXCEPTION_RECORD* offeredFault;  // the system is asked once per fault
 
-// Returns the disposition for the dispatcher, or -2 when the guard's handler is to run.
+// Returns the disposition for the dispatcher, or RUN_GUARD_HANDLER.
 int AskSystem(EXCEPTION_RECORD* record, CONTEXT* context) {
     if (record->ExceptionFlags & UNWINDING_FLAGS) return ExceptionContinueSearch;
     if (record == offeredFault) return ExceptionContinueSearch;  // an inner frame asked already
     offeredFault = record;
     EXCEPTION_POINTERS pointers{record, context};
     switch (UnhandledExceptionFilter(&pointers)) {
-    case EXCEPTION_EXECUTE_HANDLER: return -2;
-    case EXCEPTION_CONTINUE_EXECUTION: return ExceptionContinueExecution;
+    case EXCEPTION_EXECUTE_HANDLER: return RUN_GUARD_HANDLER;
+    case EXCEPTION_CONTINUE_EXECUTION:
+        offeredFault = nullptr;  // this fault is over; a later one may lie at the same address
+        return ExceptionContinueExecution;
     default: return ExceptionContinueSearch;
     }
 }
@@ -43,7 +46,7 @@ int AskSystem(EXCEPTION_RECORD* record, CONTEXT* context) {
 extern "C" __attribute__((used)) EXCEPTION_DISPOSITION InnerGuardHandler(EXCEPTION_RECORD* record, void*,
                                                                          CONTEXT* context, void*) {
     const int answer = AskSystem(record, context);
-    if (answer != -2) return static_cast<EXCEPTION_DISPOSITION>(answer);
+    if (answer != RUN_GUARD_HANDLER) return static_cast<EXCEPTION_DISPOSITION>(answer);
     SetSaverRunningFlag(false);
     ExitProcess(record->ExceptionCode);
 }
@@ -95,7 +98,7 @@ __attribute__((noinline)) void UnwindTo(void* frame, EXCEPTION_RECORD* record) {
 
 extern "C" EXCEPTION_DISPOSITION OuterGuardHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void*) {
     const int answer = AskSystem(record, context);
-    if (answer != -2) return static_cast<EXCEPTION_DISPOSITION>(answer);
+    if (answer != RUN_GUARD_HANDLER) return static_cast<EXCEPTION_DISPOSITION>(answer);
     auto* outer = static_cast<OuterFrame*>(frame);
     faultCaught = true;
     caughtCode = record->ExceptionCode;
@@ -132,7 +135,7 @@ namespace {
 extern "C" __attribute__((used)) EXCEPTION_DISPOSITION OuterGuardHandler(EXCEPTION_RECORD* record, void* frame,
                                                                          CONTEXT* context, DISPATCHER_CONTEXT* dispatch) {
     const int answer = AskSystem(record, context);
-    if (answer != -2) return static_cast<EXCEPTION_DISPOSITION>(answer);
+    if (answer != RUN_GUARD_HANDLER) return static_cast<EXCEPTION_DISPOSITION>(answer);
     faultCaught = true;
     caughtCode = record->ExceptionCode;
     RtlUnwind(frame, reinterpret_cast<void*>(dispatch->ControlPc), record, nullptr);

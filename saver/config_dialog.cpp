@@ -25,8 +25,8 @@ int32_t ReadEdit(HWND dialog, int id) {
 void RegisterUpDownClass() {
     using InitExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     HMODULE comctl = GetModuleHandleA("COMCTL32.DLL");
-    auto initEx = comctl ? reinterpret_cast<InitExFn>(reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")))
-                         : nullptr;
+    FARPROC found = comctl ? GetProcAddress(comctl, "InitCommonControlsEx") : nullptr;
+    auto initEx = reinterpret_cast<InitExFn>(reinterpret_cast<void*>(found));
     if (!initEx) {
         InitCommonControls();
         return;
