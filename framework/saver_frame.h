@@ -61,6 +61,36 @@ DWORD TicksBetween(DWORD earlier, DWORD later);
 // verification that it is refused without asking again.
 bool TooSoonToAskAgain(DWORD lastVerifyTick, DWORD now);
 
+// The fault guard. The outer frame lies around the mode: a fault that the
+// system gives to the guard ends the body, and *faultCode receives its code
+// (0 when the body returned). Procedures that the system calls run under an
+// inner frame once the outer one is in place.
+using GuardedBody = intptr_t (*)(void* context);
+struct GuardedMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+intptr_t RunUnderFaultGuard(GuardedBody body, void* context, DWORD* faultCode);
+intptr_t CallUnderFaultGuard(GuardedBody body, void* context);
+LRESULT CALLBACK GuardedSaverFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK GuardedConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+template <TIMERPROC Proc>
+intptr_t GuardedTimerBody(void* call) {
+    const auto* m = static_cast<const GuardedMessage*>(call);
+    Proc(m->window, m->message, m->wParam, static_cast<DWORD>(m->lParam));
+    return 0;
+}
+
+// A timer callback for SetTimer: DispatchMessage would swallow a fault in Proc.
+template <TIMERPROC Proc>
+void CALLBACK GuardedTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD systemTime) {
+    GuardedMessage call{window, message, timerId, static_cast<LPARAM>(systemTime)};
+    CallUnderFaultGuard(GuardedTimerBody<Proc>, &call);
+}
+
 // Hooks the application provides.
 LRESULT CALLBACK AppSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AppConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -230,7 +230,7 @@ LRESULT SaverDefaultHandling(HWND window, UINT message, WPARAM wParam, LPARAM lP
 int RunSaverWindow(HWND parent) {
     WNDCLASSA windowClass{};
     windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC;
-    windowClass.lpfnWndProc = SaverFrameProc;
+    windowClass.lpfnWndProc = GuardedSaverFrameProc;
     windowClass.hInstance = g_frame.instance;
     windowClass.hIcon = LoadIconA(g_frame.instance, MAKEINTRESOURCEA(SAVER_ICON_ID));
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
@@ -273,12 +273,14 @@ int RunSaverWindow(HWND parent) {
         g_frame.saverWindow = CreateWindowExA(exStyle, kClassName, title, style, x, y, width, height, parent,
                                               nullptr, g_frame.instance, nullptr);
     }
-    if (g_frame.saverWindow) {
-        if (!parent) SetForegroundWindow(g_frame.saverWindow);
-        while (GetMessageA(&message, nullptr, 0, 0)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
+    if (!g_frame.saverWindow) {
+        UnloadPasswordProvider();
+        return -1;  // not a run that ended well
+    }
+    if (!parent) SetForegroundWindow(g_frame.saverWindow);
+    while (GetMessageA(&message, nullptr, 0, 0)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
     }
     UnloadPasswordProvider();
     return static_cast<int>(message.wParam);

@@ -11,20 +11,6 @@ constexpr SaverFrameState InitialFrameState() {
     return state;
 }
 
-// The filter that ran before ours, so a debugger or the runtime keep their say.
-LPTOP_LEVEL_EXCEPTION_FILTER previousFaultFilter;
-
-// Compilers without structured exception handling cannot put a guard around
-// the mode, so the last filter in the chain stands in for its handler: whatever
-// faults escapes every frame and arrives here. A crashed saver must not leave
-// the system believing a screen saver still runs.
-LONG WINAPI FaultGuardFilter(EXCEPTION_POINTERS* info) {
-    LONG answer = previousFaultFilter ? previousFaultFilter(info) : EXCEPTION_EXECUTE_HANDLER;
-    if (answer == EXCEPTION_CONTINUE_EXECUTION) return answer;
-    SetSaverRunningFlag(false);
-    ExitProcess(info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 1u);
-}
-
 bool IsBlank(unsigned char c) { return c <= 0x20; }
 
 int RunChosenMode(const char* arguments) {
@@ -60,6 +46,8 @@ int RunChosenMode(const char* arguments) {
     }
 }
 
+intptr_t GuardedModeBody(void* arguments) { return RunChosenMode(static_cast<const char*>(arguments)); }
+
 }  // namespace
 
 SaverFrameState g_frame = InitialFrameState();
@@ -90,10 +78,11 @@ int DispatchSaverMode(HINSTANCE instance, const char* arguments) {
     static_assert(sizeof(OSVERSIONINFOA) == 148, "the platform check passes the 148-byte record");
     g_frame.isWindows9x = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 
-    previousFaultFilter = SetUnhandledExceptionFilter(FaultGuardFilter);
-    const int result = RunChosenMode(arguments);
-    SetUnhandledExceptionFilter(previousFaultFilter);
-    return result;
+    DWORD faultCode = 0;
+    const intptr_t result = RunUnderFaultGuard(GuardedModeBody, const_cast<char*>(arguments), &faultCode);
+    if (faultCode == 0) return static_cast<int>(result);
+    SetSaverRunningFlag(false);  // the system gave the fault to us: it is reported already
+    return static_cast<int>(faultCode);
 }
 
 HWND ParseDecimalHandle(const char* text) {
@@ -112,7 +101,7 @@ int RunPreview(const char* text) {
 
 int ShowSettingsDialog(HWND owner) {
     if (!AppPrepareDialogClasses(g_frame.instance)) return 0;
-    return static_cast<int>(ShowModalDialog(g_frame.instance, SETTINGS_DIALOG_ID, owner, AppConfigDialogProc));
+    return static_cast<int>(ShowModalDialog(g_frame.instance, SETTINGS_DIALOG_ID, owner, GuardedConfigDialogProc));
 }
 
 int ChangeSaverPassword(const char* text) {

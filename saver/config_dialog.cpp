@@ -20,6 +20,23 @@ int32_t ReadEdit(HWND dialog, int id) {
     return static_cast<int32_t>(GetDlgItemInt(dialog, id, nullptr, FALSE));
 }
 
+// COMCTL32 4.00 of Windows 95 and NT 4.0 as shipped lacks InitCommonControlsEx;
+// there InitCommonControls registers every class, the up-down control included.
+void RegisterUpDownClass() {
+    using InitExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE comctl = GetModuleHandleA("COMCTL32.DLL");
+    FARPROC found = comctl ? GetProcAddress(comctl, "InitCommonControlsEx") : nullptr;
+    auto initEx = reinterpret_cast<InitExFn>(reinterpret_cast<void*>(found));
+    if (!initEx) {
+        InitCommonControls();
+        return;
+    }
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_UPDOWN_CLASS;
+    initEx(&controls);
+}
+
 BOOL OnInitDialog(HWND dialog) {
     ReadSwitchSecondsWithDefault();
     SetDlgItemInt(dialog, IDC_SWITCH_SECONDS, static_cast<UINT>(g_slideshow.switchSeconds), FALSE);
@@ -32,10 +49,7 @@ BOOL OnInitDialog(HWND dialog) {
     g_slideshow.revealIntervalMs = static_cast<uint32_t>(revealMs);
     SetDlgItemInt(dialog, IDC_REVEAL_MS, g_slideshow.revealIntervalMs, FALSE);
 
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_UPDOWN_CLASS;
-    InitCommonControlsEx(&controls);
+    RegisterUpDownClass();
     // The arrows keep to sensible values; typing may go beyond them on purpose.
     SendMessageA(GetDlgItem(dialog, IDC_SWITCH_SPIN), kSetRange32, 1, 300);
     SendMessageA(GetDlgItem(dialog, IDC_REVEAL_SPIN), kSetRange32, 0, 30);

@@ -3,6 +3,7 @@
 // that slides down into place one source row per tick.
 #include "dib.h"
 #include "jpeg_decoder.h"
+#include "saver_frame.h"
 #include "slideshow.h"
 
 #include <cmath>
@@ -94,7 +95,7 @@ void DrawBand(HDC dc, const SlideshowState& s, int32_t rows) {
 // until the next one replaces it.
 void FinishReveal(HWND window, SlideshowState& s) {
     s.revealing = false;
-    SetTimer(window, NEXT_PICTURE_TIMER, static_cast<UINT>(s.switchIntervalMs), NextPictureTimerProc);
+    SetTimer(window, NEXT_PICTURE_TIMER, static_cast<UINT>(s.switchIntervalMs), GuardedTimerProc<NextPictureTimerProc>);
 }
 
 // Returns false, with the message shown, when no picture could be prepared.

@@ -68,6 +68,10 @@ void ReadSwitchSecondsWithDefault();
 // Window procedure of the slideshow. Stopping keeps the picture on the
 // screen (a refused close leaves the window open); it is released at the end.
 void StopSlideshow(HWND window);
+// The next-picture interval for a switch time in seconds, within what SetTimer takes.
+int32_t SwitchIntervalMs(int32_t seconds);
+// Calendar seconds since 1970-01-01 UTC, from the system clock: the picture generator's seed.
+uint32_t CalendarSeconds();
 
 // Monitors. ReadPictureAreas takes the client size and, for a full-screen
 // window, the monitors it covers; MonitorAreasInClient turns monitor

@@ -3,8 +3,6 @@
 #include "saver_frame.h"
 #include "slideshow.h"
 
-#include <ctime>
-
 SlideshowState g_slideshow;
 
 namespace {
@@ -19,7 +17,7 @@ void TellSystemSaverRuns(BOOL on) {
 LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     SlideshowState& s = g_slideshow;
     ReadSwitchSecondsWithDefault();
-    s.switchIntervalMs = s.switchSeconds * 1000;
+    s.switchIntervalMs = SwitchIntervalMs(s.switchSeconds);
 
     int32_t revealMs = static_cast<int32_t>(s.revealIntervalMs);
     ReadSettingDword("t2", &revealMs);
@@ -33,14 +31,14 @@ LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     GetTempPathA(MAX_PATH, s.tempDir);
     GetTempFileNameA(s.tempDir, "tmp", 1, s.tempFile);
 
-    SetTimer(window, REVEAL_TIMER, s.revealIntervalMs, RevealTimerProc);
+    SetTimer(window, REVEAL_TIMER, s.revealIntervalMs, GuardedTimerProc<RevealTimerProc>);
 
     ReadSettingDword("t4", &s.randomOrder);
     ReadSettingDword("t5", &s.markSaverRunning);
     if (s.markSaverRunning == 1) TellSystemSaverRuns(TRUE);
     ReadSettingDword("t6", &s.fitToScreen);
 
-    SeedRandom(static_cast<uint32_t>(std::time(nullptr)));
+    SeedRandom(CalendarSeconds());
     NextPictureTimerProc(window, WM_CREATE, 0, 0);
     return SaverDefaultHandling(window, message, wParam, lParam);
 }
@@ -89,6 +87,20 @@ LRESULT OnPaletteMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 }  // namespace
+
+int32_t SwitchIntervalMs(int32_t seconds) {
+    // The dialog stores any number typed, and SetTimer takes no longer interval.
+    const int64_t ms = static_cast<int64_t>(seconds) * 1000;
+    return ms > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : static_cast<int32_t>(ms);
+}
+
+uint32_t CalendarSeconds() {
+    // FILETIME counts 100-ns steps since 1601-01-01 UTC; 11644473600 s lie between the two epochs.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t steps = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    return static_cast<uint32_t>(steps / 10000000u - 11644473600u);
+}
 
 void StopSlideshow(HWND window) {
     KillTimer(window, NEXT_PICTURE_TIMER);

@@ -7,6 +7,7 @@ FakeApp g_fakeApp;
 LRESULT CALLBACK AppSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     g_fakeApp.messages.push_back(message);
     if (message == WM_CREATE && g_fakeApp.closeOnCreate) PostMessageA(window, WM_CLOSE, 0, 0);
+    if (message == WM_CREATE && g_fakeApp.refuseCreate) return -1;
     if (message == WM_DESTROY) return 0;
     return SaverDefaultHandling(window, message, wParam, lParam);
 }

@@ -13,6 +13,7 @@ struct FakeApp {
     int dialogCalls = 0;
     INT_PTR dialogResult = IDOK;
     bool closeOnCreate = false;  // the saver window asks to close as soon as it exists
+    bool refuseCreate = false;   // WM_CREATE answers -1, so the window is never made
     std::vector<UINT> messages;
 };
 

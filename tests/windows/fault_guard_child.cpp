@@ -1,15 +1,27 @@
-// A saver process that faults inside its configuration mode, for the test of
-// the fault guard. Arguments: "fault" or "calm" run the mode after raising the
-// screen-saver-running flag; "read" exits with the flag's state; "clear" lowers it.
+// A saver process that faults inside a mode, for the test of the fault guard.
+// Arguments: "fault" or "calm" run the configuration mode after raising the
+// screen-saver-running flag; "fault-window" and "fault-timer" raise it in the
+// saver window's WM_CREATE and fault there or in a timer callback; "read" exits
+// with the flag's state; "clear" lowers it.
 #include "saver_frame.h"
 
 #include <cstring>
 
 namespace {
+const char* what = "";
 bool faultInMode;
-}
+
+void Fault() { *static_cast<volatile int*>(nullptr) = 1; }
+
+void CALLBACK FaultingTimerProc(HWND, UINT, UINT_PTR, DWORD) { Fault(); }
+}  // namespace
 
 LRESULT CALLBACK AppSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) {
+        SetSaverRunningFlag(true);
+        if (std::strcmp(what, "fault-window") == 0) Fault();
+        SetTimer(window, 1, 10, GuardedTimerProc<FaultingTimerProc>);
+    }
     return SaverDefaultHandling(window, message, wParam, lParam);
 }
 
@@ -17,12 +29,12 @@ INT_PTR CALLBACK AppConfigDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE;
 
 BOOL AppPrepareDialogClasses(HINSTANCE) {
     SetSaverRunningFlag(true);
-    if (faultInMode) *static_cast<volatile int*>(nullptr) = 1;
+    if (faultInMode) Fault();
     return FALSE;
 }
 
 int main(int argc, char** argv) {
-    const char* what = argc > 1 ? argv[1] : "";
+    what = argc > 1 ? argv[1] : "";
     if (std::strcmp(what, "read") == 0) {
         BOOL running = FALSE;
         SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
@@ -34,5 +46,5 @@ int main(int argc, char** argv) {
         return 0;
     }
     faultInMode = std::strcmp(what, "fault") == 0;
-    return DispatchSaverMode(GetModuleHandleA(nullptr), "/c");
+    return DispatchSaverMode(GetModuleHandleA(nullptr), std::strncmp(what, "fault-", 6) == 0 ? "/s" : "/c");
 }

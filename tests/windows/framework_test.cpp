@@ -134,6 +134,14 @@ TEST_F(Framework, FullScreenStartDefersToARunningSaver) {
     EXPECT_EQ(g_frame.saverWindow, nullptr);
 }
 
+// CreateWindowExA fails in the first run; the class it left registered makes
+// RegisterClassA fail in the second. Neither may read as success.
+TEST_F(Framework, ARunWhoseWindowCannotBeMadeEndsWithMinusOne) {
+    g_fakeApp.refuseCreate = true;
+    EXPECT_EQ(Dispatch("/s"), -1);
+    EXPECT_EQ(Dispatch("/p " + Handle(MakeWindow("host"))), -1);
+}
+
 TEST_F(Framework, PreviewFillsTheParentsClientArea) {
     HWND host = MakeWindow("host");
     RECT client;
@@ -348,7 +356,7 @@ DWORD RunChild(const char* argument) {
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return 0xDEADDEAD;
-    WaitForSingleObject(process.hProcess, 60000);
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 0xDEADDEAD);
     DWORD code = 0xDEADDEAD;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
@@ -371,8 +379,12 @@ TEST(FaultGuard, AFaultInsideAModeLowersTheScreenSaverRunningFlag) {
     RunChild("clear");
     EXPECT_EQ(RunChild("read"), 0u);
 
-    EXPECT_EQ(RunChild("fault"), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
-    EXPECT_EQ(RunChild("read"), 0u) << "the fault guard must lower the flag";
+    // On the main stack, in a window procedure, and in a timer callback, which
+    // DispatchMessage would run under a frame of its own that swallows faults.
+    for (const char* where : {"fault", "fault-window", "fault-timer"}) {
+        EXPECT_EQ(RunChild(where), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION)) << where;
+        EXPECT_EQ(RunChild("read"), 0u) << "the fault guard must lower the flag: " << where;
+    }
 
     RunChild("clear");
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fault_guard_child.exe");

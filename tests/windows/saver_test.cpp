@@ -9,7 +9,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 #include <string>
 
@@ -118,6 +120,18 @@ TEST_F(Settings, SwitchSecondsDefaultToFiveAndAreStored) {
     g_slideshow.switchSeconds = 0;
     ReadSwitchSecondsWithDefault();
     EXPECT_EQ(g_slideshow.switchSeconds, 5);
+}
+
+TEST(SwitchInterval, IsSecondsTimesAThousandWithinWhatSetTimerTakes) {
+    EXPECT_EQ(SwitchIntervalMs(5), 5000);
+    EXPECT_EQ(SwitchIntervalMs(2147483), 2147483000);
+    EXPECT_EQ(SwitchIntervalMs(2147484), USER_TIMER_MAXIMUM) << "one more second overflowed 32 bits";
+    EXPECT_EQ(SwitchIntervalMs(INT32_MAX), USER_TIMER_MAXIMUM);
+}
+
+TEST(Selection, TheSeedIsTheCalendarSecondsSince1970) {
+    const int64_t now = static_cast<int64_t>(time(nullptr));
+    EXPECT_LE(std::abs(static_cast<int64_t>(CalendarSeconds()) - now), 2);
 }
 
 TEST(Selection, TheGeneratorIsTheFifteenBitCongruentialOne) {
