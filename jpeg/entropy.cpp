@@ -285,7 +285,7 @@ inline void StartReader(FastReader &r, const DecoderContext *c) {
 // Decodes one block of component `comp` from the reader; gives the new DC
 // predictor (the caller stores it once the whole advance is known to be good).
 inline std::int16_t DecodeWithReader(FastReader &r, const DecoderContext *c, int comp, std::int16_t *block,
-                                     std::int16_t predictor) {
+                                     std::int16_t predictor, std::uint8_t *end) {
   std::memset(block, 0, 64 * sizeof(std::int16_t));
   const std::int32_t *q = c->quantZigzag[comp];
   if (r.count < 32) Refill(r);
@@ -352,6 +352,7 @@ inline std::int16_t DecodeWithReader(FastReader &r, const DecoderContext *c, int
     block[zigzagOrder[k]] = static_cast<std::int16_t>(value * q[k]);
     if (++k >= 64) break;
   }
+  *end = static_cast<std::uint8_t>(k);
   return predictor;
 }
 
@@ -388,7 +389,8 @@ inline bool FastStart(const DecoderContext *c, std::int32_t margin) {
 bool DecodeBlockFast(DecoderContext *c, int comp, std::int16_t *block) {
   FastReader r;
   StartReader(r, c);
-  std::int16_t predictor = DecodeWithReader(r, c, comp, block, c->dcPredictor[comp]);
+  std::uint8_t end;
+  std::int16_t predictor = DecodeWithReader(r, c, comp, block, c->dcPredictor[comp], &end);
   if (!FinishReader(r, c)) return false;
   c->dcPredictor[comp] = predictor;
   return true;
@@ -411,10 +413,10 @@ bool DecodeMcuFast(DecoderContext *c, int lumaCount, bool colour) {
   FastReader r;
   StartReader(r, c);
   std::int16_t luma = c->dcPredictor[0], cb = c->dcPredictor[1], cr = c->dcPredictor[2];
-  for (int i = 0; i < lumaCount; ++i) luma = DecodeWithReader(r, c, 0, c->lumaBlocks + 64 * i, luma);
+  for (int i = 0; i < lumaCount; ++i) luma = DecodeWithReader(r, c, 0, c->lumaBlocks + 64 * i, luma, &c->blockEnd[i]);
   if (colour) {
-    cb = DecodeWithReader(r, c, 1, c->cbBlock, cb);
-    cr = DecodeWithReader(r, c, 2, c->crBlock, cr);
+    cb = DecodeWithReader(r, c, 1, c->cbBlock, cb, &c->blockEnd[lumaCount]);
+    cr = DecodeWithReader(r, c, 2, c->crBlock, cr, &c->blockEnd[lumaCount + 1]);
   }
   if (!FinishReader(r, c)) return false;
   c->dcPredictor[0] = luma;
