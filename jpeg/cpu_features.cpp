@@ -12,6 +12,11 @@ SimdLevel g_jpegSimdLimit = SIMD_AVX2;
 
 namespace {
 
+// The processor's answer plus one, 0 until asked: CPUID is slow where a
+// hypervisor intercepts it, so it is asked once per process (threads that
+// race here store the same value).
+int g_processorLevelPlusOne;
+
 SimdLevel ProcessorSimdLevel() {
 #if DUNMERE_AVX2
   unsigned eax, ebx, ecx, edx;
@@ -34,6 +39,11 @@ SimdLevel ProcessorSimdLevel() {
 }  // namespace
 
 SimdLevel DetectSimdLevel() {
-  SimdLevel level = ProcessorSimdLevel();
+  int known = __atomic_load_n(&g_processorLevelPlusOne, __ATOMIC_RELAXED);
+  if (known == 0) {
+    known = ProcessorSimdLevel() + 1;
+    __atomic_store_n(&g_processorLevelPlusOne, known, __ATOMIC_RELAXED);
+  }
+  SimdLevel level = static_cast<SimdLevel>(known - 1);
   return level < g_jpegSimdLimit ? level : g_jpegSimdLimit;
 }

@@ -255,38 +255,86 @@ AVX2_FN inline void Butterfly2(__m256i (*out)[2], int half, __m256i e0, __m256i 
   out[4][half] = _mm256_sub_epi32(emn, s);
 }
 
+// One step's terms from the input pairs (0, 4), (2, 6), (1, 3), (5, 7) of
+// eight 32-bit lanes; upperZero: inputs 4 to 7 are zero, so their terms are.
+AVX2_FN inline void StepTerms2(__m256i *out, int half, __m256i x04, __m256i x26, __m256i x13, __m256i x57,
+                               bool upperZero) {
+  __m256i p = _mm256_madd_epi16(x13, Pair2(44, 38));
+  __m256i q = _mm256_madd_epi16(x13, Pair2(38, -9));
+  __m256i r = _mm256_madd_epi16(x13, Pair2(25, -44));
+  __m256i s = _mm256_madd_epi16(x13, Pair2(9, -25));
+  __m256i m = _mm256_madd_epi16(x26, Pair2(42, 17));
+  __m256i n = _mm256_madd_epi16(x26, Pair2(17, -42));
+  __m256i (*o)[2] = reinterpret_cast<__m256i (*)[2]>(out);
+  if (upperZero) {
+    __m256i e = _mm256_madd_epi16(x04, Pair2(32, 0));
+    return Butterfly2(o, half, e, e, m, n, p, q, r, s);
+  }
+  p = _mm256_add_epi32(p, _mm256_madd_epi16(x57, Pair2(25, 9)));
+  q = _mm256_add_epi32(q, _mm256_madd_epi16(x57, Pair2(-44, -25)));
+  r = _mm256_add_epi32(r, _mm256_madd_epi16(x57, Pair2(9, 38)));
+  s = _mm256_add_epi32(s, _mm256_madd_epi16(x57, Pair2(38, -44)));
+  Butterfly2(o, half, _mm256_madd_epi16(x04, Pair2(32, 32)), _mm256_madd_epi16(x04, Pair2(32, -32)), m, n, p, q,
+             r, s);
+}
+
+AVX2_FN inline bool UpperZero2(const __m256i *x) {
+  return AllZero2(_mm256_or_si256(_mm256_or_si256(x[4], x[5]), _mm256_or_si256(x[6], x[7])));
+}
+
+// Inputs a and b of the lanes of one half (0: lanes 0..3 of each block), paired.
+AVX2_FN inline __m256i InputPairs2(const __m256i *x, int a, int b, int half) {
+  return half ? _mm256_unpackhi_epi16(x[a], x[b]) : _mm256_unpacklo_epi16(x[a], x[b]);
+}
+
+// Inputs a and b of all eight lanes of one block, paired (lanes 0..3 low).
+AVX2_FN inline __m256i InputPairsWide(const __m128i *x, int a, int b) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(x[a], x[b])), _mm_unpackhi_epi16(x[a], x[b]), 1);
+}
+
 template <int Shift>
 AVX2_FN inline void StepLanes2(__m256i *x, bool highZero) {
-  const __m256i zero = _mm256_setzero_si256();
-  bool upperZero = AllZero2(_mm256_or_si256(_mm256_or_si256(x[4], x[5]), _mm256_or_si256(x[6], x[7])));
+  bool upperZero = UpperZero2(x);
   __m256i out[8][2];
   const int halves = highZero ? 1 : 2;
-  for (int k = 0; k < 8; ++k) out[k][1] = zero;
+  for (int k = 0; k < 8; ++k) out[k][1] = _mm256_setzero_si256();
   for (int half = 0; half < halves; ++half) {
-    __m256i x13 = half ? _mm256_unpackhi_epi16(x[1], x[3]) : _mm256_unpacklo_epi16(x[1], x[3]);
-    __m256i p = _mm256_madd_epi16(x13, Pair2(44, 38));
-    __m256i q = _mm256_madd_epi16(x13, Pair2(38, -9));
-    __m256i r = _mm256_madd_epi16(x13, Pair2(25, -44));
-    __m256i s = _mm256_madd_epi16(x13, Pair2(9, -25));
-    if (upperZero) {
-      __m256i x0 = half ? _mm256_unpackhi_epi16(x[0], zero) : _mm256_unpacklo_epi16(x[0], zero);
-      __m256i x2 = half ? _mm256_unpackhi_epi16(x[2], zero) : _mm256_unpacklo_epi16(x[2], zero);
-      __m256i e = _mm256_madd_epi16(x0, Pair2(32, 0));
-      Butterfly2(out, half, e, e, _mm256_madd_epi16(x2, Pair2(42, 0)), _mm256_madd_epi16(x2, Pair2(17, 0)), p, q,
-                 r, s);
-      continue;
-    }
-    __m256i x04 = half ? _mm256_unpackhi_epi16(x[0], x[4]) : _mm256_unpacklo_epi16(x[0], x[4]);
-    __m256i x26 = half ? _mm256_unpackhi_epi16(x[2], x[6]) : _mm256_unpacklo_epi16(x[2], x[6]);
-    __m256i x57 = half ? _mm256_unpackhi_epi16(x[5], x[7]) : _mm256_unpacklo_epi16(x[5], x[7]);
-    p = _mm256_add_epi32(p, _mm256_madd_epi16(x57, Pair2(25, 9)));
-    q = _mm256_add_epi32(q, _mm256_madd_epi16(x57, Pair2(-44, -25)));
-    r = _mm256_add_epi32(r, _mm256_madd_epi16(x57, Pair2(9, 38)));
-    s = _mm256_add_epi32(s, _mm256_madd_epi16(x57, Pair2(38, -44)));
-    Butterfly2(out, half, _mm256_madd_epi16(x04, Pair2(32, 32)), _mm256_madd_epi16(x04, Pair2(32, -32)),
-               _mm256_madd_epi16(x26, Pair2(42, 17)), _mm256_madd_epi16(x26, Pair2(17, -42)), p, q, r, s);
+    StepTerms2(&out[0][0], half, InputPairs2(x, 0, 4, half), InputPairs2(x, 2, 6, half), InputPairs2(x, 1, 3, half),
+               InputPairs2(x, 5, 7, half), upperZero);
   }
   for (int k = 0; k < 8; ++k) x[k] = Low16x2(out[k][0], out[k][1], Shift);
+}
+
+// The eight steps of one block at once: the 32-bit terms of all eight lanes
+// fill one 256-bit register (lanes 0..3 low, 4..7 high).
+template <int Shift>
+AVX2_FN inline void StepLanesWide(__m128i *x) {
+  bool upperZero = UpperHalfZero(x);
+  __m256i out[8][2];
+  StepTerms2(&out[0][0], 0, InputPairsWide(x, 0, 4), InputPairsWide(x, 2, 6), InputPairsWide(x, 1, 3),
+             InputPairsWide(x, 5, 7), upperZero);
+  for (int k = 0; k < 8; ++k) {
+    __m256i v = _mm256_srai_epi32(_mm256_slli_epi32(_mm256_srai_epi32(out[k][0], Shift), 16), 16);
+    x[k] = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+  }
+}
+
+// One block with the wide steps; false (block untouched) as InverseDctLanes.
+AVX2_FN bool InverseDctOneAvx2(std::int16_t *block) {
+  __m128i x[8];
+  for (int k = 0; k < 8; ++k) x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 8 * k));
+  Transpose(x);
+  if (!LanesInRange(x)) return false;
+  StepLanesWide<5>(x);
+  Transpose(x);
+  if (!LanesInRange(x)) {
+    for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i *>(block + 8 * k), x[k]);
+    for (int column = 0; column < 8; ++column) StepFast<8>(block + column, 8);
+    return true;
+  }
+  StepLanesWide<8>(x);
+  for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i *>(block + 8 * k), x[k]);
+  return true;
 }
 
 AVX2_FN inline void Transpose2(__m256i *x) {
@@ -323,7 +371,7 @@ AVX2_FN bool InverseDctPairAvx2(std::int16_t *a, std::int16_t *b) {
   for (int k = 0; k < 8; ++k)
     x[k] = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + 8 * k))),
                                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 8 * k)), 1);
-  bool lowerRows = AllZero2(_mm256_or_si256(_mm256_or_si256(x[4], x[5]), _mm256_or_si256(x[6], x[7])));
+  bool lowerRows = UpperZero2(x);
   Transpose2(x);
   if (!LanesInRange2(x)) return false;
   StepLanes2<5>(x, lowerRows);
@@ -405,5 +453,10 @@ void InverseDctMcu(DecoderContext *c, int lumaCount, bool colour) {
       waiting = nullptr;
     }
   }
-  if (waiting != nullptr) InverseDctWithAc(waiting);
+  if (waiting != nullptr) {
+#if DUNMERE_AVX2
+    if (InverseDctOneAvx2(waiting)) return;
+#endif
+    InverseDctWithAc(waiting);
+  }
 }
