@@ -25,9 +25,9 @@ const int FAST_ENTRIES = 1 << FAST_BITS;
 // codeEntry: symbol in bits 0-7, code length in bits 8-12, FAST_SLOW set when
 // the full pair must be consulted.
 const std::uint16_t FAST_SLOW = 0x8000;
-// acEntry (AC slots only): when FAST_AC_VALID is set the entry holds a whole
-// coefficient: total bits (code and value) in bits 0-4, run in bits 8-11 and the
-// extended value in bits 16-31.
+// acEntry: when FAST_AC_VALID is set the entry holds a whole coefficient (AC
+// slots) or DC difference (DC slots, run 0): total bits (code and value) in
+// bits 0-4, run in bits 8-11 and the extended value in bits 16-31.
 const std::int32_t FAST_AC_VALID = 0x8000;
 
 // The AVX2 carriers are built where the compiler can target AVX2 per function

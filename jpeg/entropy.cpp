@@ -45,8 +45,9 @@ void BuildFastHuffman(const std::uint8_t *codeLengths, const std::uint16_t *code
   for (int i = 0; i < FAST_ENTRIES; ++i) {
     fast->acEntry[i] = 0;
     unsigned entry = fast->codeEntry[i];
-    if (!isAc || (entry & FAST_SLOW)) continue;
+    if (entry & FAST_SLOW) continue;
     int length = (entry >> 8) & 31, symbol = entry & 0xFF;
+    if (!isAc && symbol >= 16) continue;  // a DC size category beyond 15 is not split into run and size
     int run = symbol >> 4, size = symbol & 0x0F;
     if (length + size > FAST_BITS) continue;
     std::int32_t value = 0;
@@ -293,21 +294,28 @@ inline std::int16_t DecodeWithReader(FastReader &r, const DecoderContext *c, int
   // DC.
   const FastHuffman *dc = c->dcFast[comp];
   unsigned peek = static_cast<unsigned>(r.bits >> 48);
-  unsigned entry = dc->codeEntry[peek >> (16 - FAST_BITS)];
-  int length, s;
-  if (entry & FAST_SLOW) {
-    length = c->dcLength[comp][peek];
-    s = c->dcSymbol[comp][peek];
-  } else {
-    length = (entry >> 8) & 31;
-    s = entry & 0xFF;
-  }
-  Skip(r, length);
+  std::int32_t whole = dc->acEntry[peek >> (16 - FAST_BITS)];
   std::int32_t diff = 0;
-  if (s != 0) {
-    if (s > 16) s = 16;
-    diff = Extend(static_cast<std::int32_t>(r.bits >> (64 - s)), s);
-    Skip(r, s);
+  int length;
+  if (whole & FAST_AC_VALID) {
+    Skip(r, whole & 31);
+    diff = whole >> 16;
+  } else {
+    unsigned entry = dc->codeEntry[peek >> (16 - FAST_BITS)];
+    int s;
+    if (entry & FAST_SLOW) {
+      length = c->dcLength[comp][peek];
+      s = c->dcSymbol[comp][peek];
+    } else {
+      length = (entry >> 8) & 31;
+      s = entry & 0xFF;
+    }
+    Skip(r, length);
+    if (s != 0) {
+      if (s > 16) s = 16;
+      diff = Extend(static_cast<std::int32_t>(r.bits >> (64 - s)), s);
+      Skip(r, s);
+    }
   }
   predictor = static_cast<std::int16_t>(predictor + diff);
   block[0] = static_cast<std::int16_t>(predictor * q[0]);
