@@ -15,6 +15,10 @@
 
 #include "decoder_context.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 bool g_jpegLiteralPaths = false;
 
 namespace {
@@ -283,11 +287,21 @@ inline void StartReader(FastReader &r, const DecoderContext *c) {
   Skip(r, c->bitOffset);
 }
 
+// Zeroes a block. The compiler makes a 128-byte memset a string store, whose
+// start-up costs more than the eight vector stores.
+inline void ClearBlock(std::int16_t *block) {
+#if defined(__SSE2__)
+  for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i *>(block + 8 * i), _mm_setzero_si128());
+#else
+  std::memset(block, 0, 64 * sizeof(std::int16_t));
+#endif
+}
+
 // Decodes one block of component `comp` from the reader; gives the new DC
 // predictor (the caller stores it once the whole advance is known to be good).
 inline std::int16_t DecodeWithReader(FastReader &r, const DecoderContext *c, int comp, std::int16_t *block,
                                      std::int16_t predictor, std::uint8_t *end) {
-  std::memset(block, 0, 64 * sizeof(std::int16_t));
+  ClearBlock(block);
   const std::int32_t *q = c->quantZigzag[comp];
   if (r.count < 32) Refill(r);
 
