@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if DUNMERE_AVX2
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -162,11 +165,15 @@ inline ChromaTerms Terms(const std::int16_t *cb, const std::int16_t *cr) {
 // -1024..1023) the sums are done in 16 bits: since 16 Y is a multiple of 16,
 // (16 Y + t) >> 4 = Y + (t >> 4), and neither t nor that sum then leaves 16
 // bits; the saturating pack gives clamp. Otherwise the 32-bit ConvertEight.
+inline bool UsualRange(const DecoderContext *c, int lumaBlocks) {
+  return AllInRange(c->lumaBlocks, 8 * lumaBlocks, 8192) && AllInRange(c->cbBlock, 8, 1024) &&
+         AllInRange(c->crBlock, 8, 1024);
+}
+
 template <int H, int V>
-inline void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
+inline void PutWholeMcuWide(std::uint8_t *dest, const DecoderContext *c) {
   const std::int16_t *luma = c->lumaBlocks;
   std::ptrdiff_t stride = c->rowStride;
-  if (!AllInRange(luma, 8 * H * V, 8192) || !AllInRange(c->cbBlock, 8, 1024) || !AllInRange(c->crBlock, 8, 1024)) {
     for (int r = 0; r < 8 * V; ++r) {
       std::uint8_t *p = dest - r * stride;
       const std::int16_t *lumaRow = luma + 64 * ((r >> 3) * H) + 8 * (r & 7);
@@ -179,8 +186,13 @@ inline void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
         ConvertEight(p + 24, Load8(lumaRow + 64), _mm_unpackhi_epi16(cb, cb), _mm_unpackhi_epi16(cr, cr));
       }
     }
-    return;
-  }
+}
+
+template <int H, int V>
+inline void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
+  const std::int16_t *luma = c->lumaBlocks;
+  std::ptrdiff_t stride = c->rowStride;
+  if (!UsualRange(c, H * V)) return PutWholeMcuWide<H, V>(dest, c);
   for (int chromaRow = 0; chromaRow < 8; ++chromaRow) {
     ChromaTerms t = Terms(c->cbBlock + 8 * chromaRow, c->crBlock + 8 * chromaRow);
     ChromaTerms left = t, right = t;
@@ -206,11 +218,127 @@ inline void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
     }
   }
 }
+
+#if DUNMERE_AVX2
+#define AVX2_FN __attribute__((target("avx2")))
+
+// Byte shuffles that interleave sixteen B, G and R bytes into 48 BGR bytes:
+// output block o (16 bytes) takes from channel ch the bytes given by
+// BgrShuffle(o, ch), -128 (zero) elsewhere.
+struct BgrMasks {
+  std::int8_t m[3][3][16];
+};
+
+constexpr BgrMasks MakeBgrMasks() {
+  BgrMasks masks{};
+  for (int o = 0; o < 3; ++o)
+    for (int ch = 0; ch < 3; ++ch)
+      for (int j = 0; j < 16; ++j) {
+        int n = 16 * o + j;
+        masks.m[o][ch][j] = static_cast<std::int8_t>(n % 3 == ch ? n / 3 : -128);
+      }
+  return masks;
+}
+
+constexpr BgrMasks BGR_MASKS = MakeBgrMasks();
+
+AVX2_FN inline __m256i Mask(int o, int ch) {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(BGR_MASKS.m[o][ch])));
+}
+
+// b, g, r hold sixteen bytes of one pixel row in each 128-bit lane; out[o]
+// the row's output bytes 16 o .. 16 o + 15, per lane.
+AVX2_FN inline void Interleave(__m256i b, __m256i g, __m256i r, __m256i *out, int blocks) {
+  for (int o = 0; o < blocks; ++o)
+    out[o] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, Mask(o, 0)), _mm256_shuffle_epi8(g, Mask(o, 1))),
+                             _mm256_shuffle_epi8(r, Mask(o, 2)));
+}
+
+AVX2_FN inline __m256i Join(__m128i low, __m128i high) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// Two pixel rows of sixteen 16-bit values (row a in lanes 0..15 of a, row b
+// likewise) to bytes: row a in the low 128-bit lane, row b in the high one.
+AVX2_FN inline __m256i PackRows(__m256i a, __m256i b) {
+  return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+}
+
+// A whole MCU two pixel rows at a time, in 16 bits as PutWholeMcuLanes (same
+// range condition), with the BGR bytes interleaved by byte shuffles.
+template <int H, int V>
+AVX2_FN void PutWholeMcuAvx2(std::uint8_t *dest, const DecoderContext *c) {
+  if (!UsualRange(c, H * V)) return PutWholeMcuWide<H, V>(dest, c);
+  const std::int16_t *luma = c->lumaBlocks;
+  std::ptrdiff_t stride = c->rowStride;
+  for (int r = 0; r < 8 * V; r += 2) {
+    // Chroma terms of rows r and r + 1, sixteen values per row (H = 2: each
+    // chroma value twice; H = 1: eight values, the upper eight unused).
+    ChromaTerms t0 = Terms(c->cbBlock + 8 * (r / V), c->crBlock + 8 * (r / V));
+    ChromaTerms t1 = V == 2 ? t0 : Terms(c->cbBlock + 8 * ((r + 1) / V), c->crBlock + 8 * ((r + 1) / V));
+    __m256i tb0, tg0, tr0, tb1, tg1, tr1, y0, y1;
+    const std::int16_t *row0 = luma + 64 * ((r >> 3) * H) + 8 * (r & 7);
+    const std::int16_t *row1 = luma + 64 * (((r + 1) >> 3) * H) + 8 * ((r + 1) & 7);
+    if (H == 2) {
+      tb0 = Join(_mm_unpacklo_epi16(t0.b, t0.b), _mm_unpackhi_epi16(t0.b, t0.b));
+      tg0 = Join(_mm_unpacklo_epi16(t0.g, t0.g), _mm_unpackhi_epi16(t0.g, t0.g));
+      tr0 = Join(_mm_unpacklo_epi16(t0.r, t0.r), _mm_unpackhi_epi16(t0.r, t0.r));
+      tb1 = Join(_mm_unpacklo_epi16(t1.b, t1.b), _mm_unpackhi_epi16(t1.b, t1.b));
+      tg1 = Join(_mm_unpacklo_epi16(t1.g, t1.g), _mm_unpackhi_epi16(t1.g, t1.g));
+      tr1 = Join(_mm_unpacklo_epi16(t1.r, t1.r), _mm_unpackhi_epi16(t1.r, t1.r));
+      y0 = Join(Load8(row0), Load8(row0 + 64));
+      y1 = Join(Load8(row1), Load8(row1 + 64));
+    } else {
+      tb0 = _mm256_zextsi128_si256(t0.b), tg0 = _mm256_zextsi128_si256(t0.g), tr0 = _mm256_zextsi128_si256(t0.r);
+      tb1 = _mm256_zextsi128_si256(t1.b), tg1 = _mm256_zextsi128_si256(t1.g), tr1 = _mm256_zextsi128_si256(t1.r);
+      y0 = _mm256_zextsi128_si256(Load8(row0));
+      y1 = _mm256_zextsi128_si256(Load8(row1));
+    }
+    __m256i b = PackRows(_mm256_add_epi16(y0, tb0), _mm256_add_epi16(y1, tb1));
+    __m256i g = PackRows(_mm256_add_epi16(y0, tg0), _mm256_add_epi16(y1, tg1));
+    __m256i red = PackRows(_mm256_add_epi16(y0, tr0), _mm256_add_epi16(y1, tr1));
+    __m256i out[3];
+    Interleave(b, g, red, out, H == 2 ? 3 : 2);
+    std::uint8_t *p0 = dest - r * stride, *p1 = p0 - stride;
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p0), _mm256_castsi256_si128(out[0]));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p1), _mm256_extracti128_si256(out[0], 1));
+    if (H == 2) {
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(p0 + 16), _mm256_castsi256_si128(out[1]));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(p1 + 16), _mm256_extracti128_si256(out[1], 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(p0 + 32), _mm256_castsi256_si128(out[2]));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(p1 + 32), _mm256_extracti128_si256(out[2], 1));
+    } else {
+      _mm_storel_epi64(reinterpret_cast<__m128i *>(p0 + 16), _mm256_castsi256_si128(out[1]));
+      _mm_storel_epi64(reinterpret_cast<__m128i *>(p1 + 16), _mm256_extracti128_si256(out[1], 1));
+    }
+  }
+}
+
+// A whole grey block, two rows at a time: the samples saturated to bytes, each
+// byte three times.
+AVX2_FN void PutGreyBlockAvx2(std::uint8_t *dest, const DecoderContext *c) {
+  const std::int16_t *block = c->lumaBlocks;
+  std::ptrdiff_t stride = c->rowStride;
+  for (int r = 0; r < 8; r += 2) {
+    __m256i v = PackRows(_mm256_zextsi128_si256(Load8(block + 8 * r)), _mm256_zextsi128_si256(Load8(block + 8 * r + 8)));
+    __m256i out[2];
+    Interleave(v, v, v, out, 2);
+    std::uint8_t *p0 = dest - r * stride, *p1 = p0 - stride;
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p0), _mm256_castsi256_si128(out[0]));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p1), _mm256_extracti128_si256(out[0], 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(p0 + 16), _mm256_castsi256_si128(out[1]));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(p1 + 16), _mm256_extracti128_si256(out[1], 1));
+  }
+}
+#endif
 #endif
 
 template <int H, int V>
 inline void PutWholeMcu(std::uint8_t *dest, const DecoderContext *c) {
 #if defined(__SSE2__)
+#if DUNMERE_AVX2
+  if (!g_jpegLiteralPaths && c->simd >= SIMD_AVX2) return PutWholeMcuAvx2<H, V>(dest, c);
+#endif
   if (!g_jpegLiteralPaths) return PutWholeMcuLanes<H, V>(dest, c);
   PutColourMcu<H, V>(dest, c, 8 * H, 8 * V);
 #else
@@ -220,7 +348,12 @@ inline void PutWholeMcu(std::uint8_t *dest, const DecoderContext *c) {
 
 }  // namespace
 
-void PutGreyBlock(std::uint8_t *dest, const DecoderContext *c) { PutGrey(dest, c, 8, 8); }
+void PutGreyBlock(std::uint8_t *dest, const DecoderContext *c) {
+#if DUNMERE_AVX2
+  if (!g_jpegLiteralPaths && c->simd >= SIMD_AVX2) return PutGreyBlockAvx2(dest, c);
+#endif
+  PutGrey(dest, c, 8, 8);
+}
 void PutMcuH1V1(std::uint8_t *dest, const DecoderContext *c) { PutWholeMcu<1, 1>(dest, c); }
 void PutMcuH2V1(std::uint8_t *dest, const DecoderContext *c) { PutWholeMcu<2, 1>(dest, c); }
 void PutMcuH1V2(std::uint8_t *dest, const DecoderContext *c) { PutWholeMcu<1, 2>(dest, c); }

@@ -23,12 +23,9 @@ struct Layout {
 
 // Decodes one MCU into the coefficient buffers; gives its status.
 int DecodeMcu(DecoderContext *c, const Layout &layout) {
-  if (DecodeMcuFast(c, layout.lumaBlocks == 0 ? 1 : layout.lumaBlocks, layout.lumaBlocks != 0)) {
-    for (int i = 0; i < (layout.lumaBlocks == 0 ? 1 : layout.lumaBlocks); ++i) InverseDct(c->lumaBlocks + 64 * i);
-    if (layout.lumaBlocks != 0) {
-      InverseDct(c->cbBlock);
-      InverseDct(c->crBlock);
-    }
+  int lumaCount = layout.lumaBlocks == 0 ? 1 : layout.lumaBlocks;
+  if (DecodeMcuFast(c, lumaCount, layout.lumaBlocks != 0)) {
+    InverseDctMcu(c, lumaCount, layout.lumaBlocks != 0);
     return 0;  // no advance of the MCU ran out of data
   }
   if (layout.lumaBlocks == 0) {
@@ -108,6 +105,7 @@ DecoderResult RunScanToDib(DecoderContext *c, HGLOBAL *dib, std::uint32_t dibRow
   header.biSizeImage = static_cast<DWORD>(static_cast<std::uint64_t>(c->height) * stride);
   std::memcpy(block, &header, sizeof header);
   std::uint8_t *pixels = block + DIB_HEADER_BYTES;
+  c->simd = DetectSimdLevel();
 
   // 2. Geometry. A single component is never subsampled against itself: the
   // grey path works on the 8 x 8 grid whatever factors the frame declares.

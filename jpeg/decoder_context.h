@@ -25,10 +25,22 @@ const int FAST_ENTRIES = 1 << FAST_BITS;
 // codeEntry: symbol in bits 0-7, code length in bits 8-12, FAST_SLOW set when
 // the full pair must be consulted.
 const std::uint16_t FAST_SLOW = 0x8000;
-// acEntry (AC slots only): when FAST_AC_VALID is set the entry holds a whole
-// coefficient: total bits (code and value) in bits 0-4, run in bits 8-11 and the
-// extended value in bits 16-31.
+// acEntry: when FAST_AC_VALID is set the entry holds a whole coefficient (AC
+// slots) or DC difference (DC slots, run 0): total bits (code and value) in
+// bits 0-4, run in bits 8-11 and the extended value in bits 16-31.
 const std::int32_t FAST_AC_VALID = 0x8000;
+
+// The AVX2 carriers are built where the compiler can target AVX2 per function
+// (x86-64 for now); whether they run is decided at run time (SimdLevel).
+#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__)
+#define DUNMERE_AVX2 1
+#else
+#define DUNMERE_AVX2 0
+#endif
+
+// The widest vector instructions the decode may use: what the processor and
+// the system offer, capped by g_jpegSimdLimit.
+enum SimdLevel { SIMD_NONE, SIMD_SSE2, SIMD_AVX2 };
 
 struct FastHuffman {
   std::uint16_t codeEntry[FAST_ENTRIES];
@@ -110,6 +122,9 @@ struct DecoderContext {
   const FastHuffman *acFast[3];
   std::int32_t quantZigzag[3][65]; // componentQuant in zigzag order, [64] = [63]
   FastHuffman fast[HUFFMAN_SLOTS];
+  SimdLevel simd;                  // chosen at the start of the scan
+  std::uint8_t blockEnd[6];        // per block of the MCU the fast reader decoded
+                                   // (luma 0..3, Cb, Cr): the zigzag positions in use
 };
 
 extern const std::uint16_t zigzagOrder[72];
@@ -170,8 +185,13 @@ bool DecodeMcuFast(DecoderContext *context, int lumaCount, bool colour);
 // Prepares the per-scan tables of the block decoders (after ParseStartOfScan).
 void BindScanTables(DecoderContext *context);
 
+// What this processor and system allow (cpu_features.cpp).
+SimdLevel DetectSimdLevel();
+
 // Inverse DCT.
 void InverseDct(std::int16_t *block);
+// All blocks of an MCU that DecodeMcuFast decoded, using its blockEnd hints.
+void InverseDctMcu(DecoderContext *context, int lumaCount, bool colour);
 void InverseDctReference(std::int16_t *block);
 
 // Block output and the decode driver.
@@ -198,5 +218,8 @@ void PutMcuH2V2Clipped(std::uint8_t *dest, const DecoderContext *context, int co
 // pixel by pixel only, so that tests and the fuzzer can check that the fast
 // carriers compute the same.
 extern bool g_jpegLiteralPaths;
+// Test switch: the highest SimdLevel the decode may choose (SIMD_AVX2 by
+// default), so that tests can run the SSE2 carriers on an AVX2 processor.
+extern SimdLevel g_jpegSimdLimit;
 
 #endif

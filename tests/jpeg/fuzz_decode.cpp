@@ -33,13 +33,15 @@ struct Outcome {
   std::string dib;
 };
 
-Outcome Decode(bool literal, bool cooperative = false) {
+Outcome Decode(bool literal, bool cooperative = false, SimdLevel limit = SIMD_AVX2) {
   g_jpegLiteralPaths = literal;
+  g_jpegSimdLimit = limit;
   HGLOBAL picture = nullptr;
   Outcome o;
   o.result = cooperative ? DecodeJpegFileCooperative(InputPath().c_str(), &picture)
                          : DecodeJpegFile(InputPath().c_str(), &picture);
   g_jpegLiteralPaths = false;
+  g_jpegSimdLimit = SIMD_AVX2;
   if (o.result != 0) {
     if (picture != nullptr) std::abort();  // the variable must be empty on failure
     return o;
@@ -103,10 +105,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   long blocks = WinstubLiveBlocks();
   Outcome fast = Decode(false);
   Outcome literal = Decode(true);
+  Outcome sse2 = Decode(false, false, SIMD_SSE2);
   Outcome cooperative = Decode(false, true);
   CheckInformationScan(fast);
   if (WinstubLiveBlocks() != blocks || WinstubLiveLocks() != 0) std::abort();  // leak
-  if (fast.result != literal.result || fast.dib != literal.dib) {
+  if (fast.result != literal.result || fast.dib != literal.dib || sse2.dib != literal.dib) {
     std::fprintf(stderr, "fast and literal paths differ: %d vs %d\n", fast.result, literal.result);
     std::abort();
   }

@@ -52,10 +52,16 @@ TEST(InverseDct, PositionsZeroAndFourNeverWrap) {
   // Row 0 gives (32 x 0 + ...) for y0 and (32 x 60000) >> 5 = 60000 -> low 16 bits for y1.
 }
 
+// Each round's block goes through InverseDct, and, as one of the three
+// blocks of an MCU, through InverseDctMcu with each vector carrier (pairs,
+// lone blocks, DC-only blocks).
 TEST(InverseDct, FastCarrierMatchesTheLiteralSteps) {
   std::mt19937 random(12345);
+  static DecoderContext c;
+  std::int16_t mcu[3][64], mcuReference[3][64];
+  c.lumaBlocks = mcu[0], c.cbBlock = mcu[1], c.crBlock = mcu[2];
   for (int round = 0; round < 20000; ++round) {
-    std::int16_t block[64], reference[64];
+    std::int16_t *block = mcu[round % 3], *reference = mcuReference[round % 3];
     int range = round % 4 == 0 ? 32768 : round % 4 == 1 ? 1024 : round % 4 == 2 ? 1100 : 300;
     int density = 1 + round % 64;
     for (int i = 0; i < 64; ++i) {
@@ -63,10 +69,18 @@ TEST(InverseDct, FastCarrierMatchesTheLiteralSteps) {
       block[i] = static_cast<std::int16_t>(static_cast<int>(random() % 64) < density ? v : 0);
     }
     if (round % 5 == 0) block[0] = static_cast<std::int16_t>(static_cast<int>(random() % 4096) - 2048);
-    std::memcpy(reference, block, sizeof block);
-    InverseDct(block);
+    c.blockEnd[round % 3] = 64;
+    if (round % 7 == 0) std::memset(block + 1, 0, 63 * sizeof block[0]), c.blockEnd[round % 3] = 1;
+    std::memcpy(reference, block, sizeof mcu[0]);
+    std::int16_t copy[64];
+    std::memcpy(copy, block, sizeof copy);
+    InverseDct(copy);
     InverseDctReference(reference);
-    for (int i = 0; i < 64; ++i) ASSERT_EQ(block[i], reference[i]) << "round " << round << " cell " << i;
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(copy[i], reference[i]) << "round " << round << " cell " << i;
+    if (round % 3 != 2) continue;
+    c.simd = round % 2 ? SIMD_SSE2 : DetectSimdLevel();
+    InverseDctMcu(&c, 1, true);
+    ASSERT_EQ(std::memcmp(mcu, mcuReference, sizeof mcu), 0) << "round " << round;
   }
 }
 

@@ -63,9 +63,10 @@ TEST(Checksums, OwnOutputOfTheCommittedPictures) {
 TEST(Pictures, FastCarriersGiveTheLiteralResult) {
   for (const auto &picture : AllPictures()) {
     const std::string &path = picture.second;
-    Decoded fast = DecodeFile(path), literal = DecodeFile(path, true);
+    Decoded fast = DecodeFile(path), literal = DecodeFile(path, true), sse2 = DecodeFile(path, false, SIMD_SSE2);
     EXPECT_EQ(fast.result, literal.result) << path;
     EXPECT_TRUE(fast.dib == literal.dib) << path;
+    EXPECT_TRUE(sse2.dib == literal.dib) << path;
   }
 }
 

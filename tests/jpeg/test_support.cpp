@@ -71,12 +71,14 @@ void WriteBytes(const std::string &path, const Bytes &bytes) {
   std::fclose(f);
 }
 
-Decoded DecodeFile(const std::string &path, bool literal) {
+Decoded DecodeFile(const std::string &path, bool literal, SimdLevel limit) {
   Decoded d;
   HGLOBAL picture = nullptr;
   g_jpegLiteralPaths = literal;
+  g_jpegSimdLimit = limit;
   d.result = DecodeJpegFile(path.c_str(), &picture);
   g_jpegLiteralPaths = false;
+  g_jpegSimdLimit = SIMD_AVX2;
   if (picture != nullptr) {
     const std::uint8_t *p = static_cast<const std::uint8_t *>(GlobalLock(picture));
     d.dib.assign(p, p + GlobalSize(picture));

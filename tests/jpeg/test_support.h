@@ -27,7 +27,8 @@ struct Decoded {
   Bytes dib;  // the whole DIB block (header, rows, spare rows) when result is 0
 };
 // DecodeJpegFile on a file; `literal` selects the literal paths only.
-Decoded DecodeFile(const std::string &path, bool literal = false);
+// `limit` caps the vector carriers the decode may choose (g_jpegSimdLimit).
+Decoded DecodeFile(const std::string &path, bool literal = false, SimdLevel limit = SIMD_AVX2);
 // Writes `bytes` to a work file named `name` and decodes it.
 Decoded DecodeBytes(const Bytes &bytes, const std::string &name, bool literal = false);
 

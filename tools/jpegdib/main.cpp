@@ -13,6 +13,8 @@
 //   jpegdib bmpinfo FILE.bmp
 // prints the header and colour table of a bitmap file as LoadBmpFile loads it
 // (bmpinfo.cpp).
+//   jpegdib time [--sse2] [--seconds S] IN.jpg...
+// prints the decode speed of each file in MP per CPU second (timing.cpp).
 // Subcommands are looked up in a table.
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +44,10 @@ int Usage() {
                "  the scan's result, or 105 for a frame above the limit.\n"
                "usage: jpegdib bmpinfo FILE.bmp\n"
                "  Prints the header and colour table of FILE.bmp as loaded, as one JSON\n"
-               "  object. Exit status: 0, or 1 when the file cannot be loaded.\n");
+               "  object. Exit status: 0, or 1 when the file cannot be loaded.\n"
+               "usage: jpegdib time [--sse2] [--seconds S] IN.jpg...\n"
+               "  Decodes each file for S CPU seconds (default 2) and prints megapixels per\n"
+               "  CPU second of the decoding thread; --sse2 caps the vector carriers at SSE2.\n");
   return EXIT_USAGE;
 }
 
@@ -123,6 +128,7 @@ const Command kCommands[] = {
     {"decode", Decode},
     {"info", RunInfoCommand},
     {"bmpinfo", RunBmpInfoCommand},
+    {"time", RunTimeCommand},
 };
 
 }  // namespace
