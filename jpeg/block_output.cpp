@@ -4,7 +4,7 @@
 // row r below it is at dest - r x rowStride.
 #include "decoder_context.h"
 
-#if defined(__SSE2__)
+#if DUNMERE_SSE2
 #include <emmintrin.h>
 #endif
 #if DUNMERE_AVX2
@@ -65,22 +65,22 @@ inline void PutGrey(std::uint8_t *dest, const DecoderContext *c, int columns, in
   }
 }
 
-#if defined(__SSE2__)
+#if DUNMERE_SSE2
 // Eight pixels side by side. 16 Y + 24 Cb and the other sums are formed in 32
 // bits by pmaddwd, exactly as PutPixel forms them; clamp(v) equals v >> 4
 // saturated to 0..255 (v < 0 gives a negative, v >= 4096 a value above 255),
 // which the two saturating packs do. Writes exactly 24 bytes.
-inline __m128i Pair(int a, int b) {
+SSE2_FN inline __m128i Pair(int a, int b) {
   return _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(b) << 16) | (static_cast<std::uint32_t>(a) & 0xFFFF)));
 }
 
-inline __m128i Channel(__m128i first, __m128i second, __m128i weights) {
+SSE2_FN inline __m128i Channel(__m128i first, __m128i second, __m128i weights) {
   __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(first, second), weights), 4);
   __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(first, second), weights), 4);
   return _mm_packs_epi32(lo, hi);
 }
 
-inline __m128i GreenChannel(__m128i y, __m128i cb, __m128i cr) {
+SSE2_FN inline __m128i GreenChannel(__m128i y, __m128i cb, __m128i cr) {
   __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(y, cb), Pair(16, -9)),
                              _mm_madd_epi16(_mm_unpacklo_epi16(cr, cr), Pair(-12, 0)));
   __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(y, cb), Pair(16, -9)),
@@ -89,7 +89,7 @@ inline __m128i GreenChannel(__m128i y, __m128i cb, __m128i cr) {
 }
 
 // Four BGRX pixels (16 bytes) to 12 packed BGR bytes in the low bytes.
-inline __m128i PackFour(__m128i bgrx) {
+SSE2_FN inline __m128i PackFour(__m128i bgrx) {
   const __m128i low3 = _mm_set_epi32(0, 0, 0, 0x00FFFFFF);
   __m128i p0 = _mm_and_si128(bgrx, low3);
   __m128i p1 = _mm_and_si128(_mm_srli_si128(bgrx, 1), _mm_slli_si128(low3, 3));
@@ -98,7 +98,7 @@ inline __m128i PackFour(__m128i bgrx) {
   return _mm_or_si128(_mm_or_si128(p0, p1), _mm_or_si128(p2, p3));
 }
 
-inline void ConvertEight(std::uint8_t *p, __m128i y, __m128i cb, __m128i cr) {
+SSE2_FN inline void ConvertEight(std::uint8_t *p, __m128i y, __m128i cb, __m128i cr) {
   __m128i b = Channel(y, cb, Pair(16, 24));
   __m128i g = GreenChannel(y, cb, cr);
   __m128i r = Channel(y, cr, Pair(16, 20));
@@ -112,10 +112,10 @@ inline void ConvertEight(std::uint8_t *p, __m128i y, __m128i cb, __m128i cr) {
   _mm_storel_epi64(reinterpret_cast<__m128i *>(p + 16), _mm_srli_si128(second, 4));
 }
 
-inline __m128i Load8(const std::int16_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+SSE2_FN inline __m128i Load8(const std::int16_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
 
 // Sixteen pixels from B, G, R bytes: 48 bytes.
-inline void StoreSixteen(std::uint8_t *p, __m128i b, __m128i g, __m128i r) {
+SSE2_FN inline void StoreSixteen(std::uint8_t *p, __m128i b, __m128i g, __m128i r) {
   const __m128i zero = _mm_setzero_si128();
   __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
   __m128i rzLo = _mm_unpacklo_epi8(r, zero), rzHi = _mm_unpackhi_epi8(r, zero);
@@ -127,7 +127,7 @@ inline void StoreSixteen(std::uint8_t *p, __m128i b, __m128i g, __m128i r) {
 }
 
 // Eight pixels from B, G, R bytes in the low halves: 24 bytes.
-inline void StoreEight(std::uint8_t *p, __m128i b, __m128i g, __m128i r) {
+SSE2_FN inline void StoreEight(std::uint8_t *p, __m128i b, __m128i g, __m128i r) {
   const __m128i zero = _mm_setzero_si128();
   __m128i bg = _mm_unpacklo_epi8(b, g), rz = _mm_unpacklo_epi8(r, zero);
   __m128i first = PackFour(_mm_unpacklo_epi16(bg, rz)), second = PackFour(_mm_unpackhi_epi16(bg, rz));
@@ -137,7 +137,7 @@ inline void StoreEight(std::uint8_t *p, __m128i b, __m128i g, __m128i r) {
 
 // Whether every value of the n vectors at p lies in -bias..bias-1 (bias a
 // power of two): x + bias then has no bit at or above bias x 2.
-inline bool AllInRange(const std::int16_t *p, int vectors, int bias) {
+SSE2_FN inline bool AllInRange(const std::int16_t *p, int vectors, int bias) {
   const __m128i b = _mm_set1_epi16(static_cast<short>(bias));
   __m128i t = _mm_setzero_si128();
   for (int i = 0; i < vectors; ++i) t = _mm_or_si128(t, _mm_add_epi16(Load8(p + 8 * i), b));
@@ -151,7 +151,7 @@ struct ChromaTerms {
   __m128i b, g, r;
 };
 
-inline ChromaTerms Terms(const std::int16_t *cb, const std::int16_t *cr) {
+SSE2_FN inline ChromaTerms Terms(const std::int16_t *cb, const std::int16_t *cr) {
   __m128i vb = Load8(cb), vr = Load8(cr);
   ChromaTerms t;
   t.b = _mm_srai_epi16(_mm_mullo_epi16(vb, _mm_set1_epi16(24)), 4);
@@ -165,13 +165,13 @@ inline ChromaTerms Terms(const std::int16_t *cb, const std::int16_t *cr) {
 // -1024..1023) the sums are done in 16 bits: since 16 Y is a multiple of 16,
 // (16 Y + t) >> 4 = Y + (t >> 4), and neither t nor that sum then leaves 16
 // bits; the saturating pack gives clamp. Otherwise the 32-bit ConvertEight.
-inline bool UsualRange(const DecoderContext *c, int lumaBlocks) {
+SSE2_FN inline bool UsualRange(const DecoderContext *c, int lumaBlocks) {
   return AllInRange(c->lumaBlocks, 8 * lumaBlocks, 8192) && AllInRange(c->cbBlock, 8, 1024) &&
          AllInRange(c->crBlock, 8, 1024);
 }
 
 template <int H, int V>
-inline void PutWholeMcuWide(std::uint8_t *dest, const DecoderContext *c) {
+SSE2_FN inline void PutWholeMcuWide(std::uint8_t *dest, const DecoderContext *c) {
   const std::int16_t *luma = c->lumaBlocks;
   std::ptrdiff_t stride = c->rowStride;
     for (int r = 0; r < 8 * V; ++r) {
@@ -189,7 +189,7 @@ inline void PutWholeMcuWide(std::uint8_t *dest, const DecoderContext *c) {
 }
 
 template <int H, int V>
-inline void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
+SSE2_ENTRY void PutWholeMcuLanes(std::uint8_t *dest, const DecoderContext *c) {
   const std::int16_t *luma = c->lumaBlocks;
   std::ptrdiff_t stride = c->rowStride;
   if (!UsualRange(c, H * V)) return PutWholeMcuWide<H, V>(dest, c);
@@ -335,15 +335,13 @@ AVX2_FN void PutGreyBlockAvx2(std::uint8_t *dest, const DecoderContext *c) {
 
 template <int H, int V>
 inline void PutWholeMcu(std::uint8_t *dest, const DecoderContext *c) {
-#if defined(__SSE2__)
 #if DUNMERE_AVX2
   if (!g_jpegLiteralPaths && c->simd >= SIMD_AVX2) return PutWholeMcuAvx2<H, V>(dest, c);
 #endif
-  if (!g_jpegLiteralPaths) return PutWholeMcuLanes<H, V>(dest, c);
-  PutColourMcu<H, V>(dest, c, 8 * H, 8 * V);
-#else
-  PutColourMcu<H, V>(dest, c, 8 * H, 8 * V);
+#if DUNMERE_SSE2
+  if (!g_jpegLiteralPaths && c->simd >= SIMD_SSE2) return PutWholeMcuLanes<H, V>(dest, c);
 #endif
+  PutColourMcu<H, V>(dest, c, 8 * H, 8 * V);
 }
 
 }  // namespace

@@ -30,9 +30,23 @@ const std::uint16_t FAST_SLOW = 0x8000;
 // bits 0-4, run in bits 8-11 and the extended value in bits 16-31.
 const std::int32_t FAST_AC_VALID = 0x8000;
 
-// The AVX2 carriers are built where the compiler can target AVX2 per function
-// (x86-64 for now); whether they run is decided at run time (SimdLevel).
-#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__)
+// The SSE2 carriers are built for x86 of either width, each function compiled
+// for SSE2 on its own (SSE2_FN), so that the i686 product still runs on a 486;
+// whether they run is decided at run time (SimdLevel). SSE2_ENTRY marks those
+// that plain code calls: the 32-bit Windows stack is only 4-byte aligned, and
+// their vector spills need 16. The AVX2 carriers are built on x86-64 only.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define DUNMERE_SSE2 1
+#define SSE2_FN __attribute__((target("sse2")))
+#if defined(__i386__)
+#define SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#else
+#define SSE2_ENTRY SSE2_FN
+#endif
+#else
+#define DUNMERE_SSE2 0
+#endif
+#if DUNMERE_SSE2 && defined(__x86_64__)
 #define DUNMERE_AVX2 1
 #else
 #define DUNMERE_AVX2 0
@@ -187,6 +201,12 @@ void BindScanTables(DecoderContext *context);
 
 // What this processor and system allow (cpu_features.cpp).
 SimdLevel DetectSimdLevel();
+#if DUNMERE_SSE2 && defined(__i386__) && defined(_WIN32)
+// Whether the system runs SSE instructions (it saves the XMM registers on a
+// task switch): one is tried under a structured exception frame. `forceFault`
+// tries an always-illegal instruction instead, as on Windows 95 and NT 4.0.
+bool SystemRunsSse(bool forceFault);
+#endif
 
 // Inverse DCT.
 void InverseDct(std::int16_t *block);

@@ -9,13 +9,13 @@
 // outside that range goes the literal way. Rows without AC values and blocks
 // with only a DC value are shortcuts of the same arithmetic.
 //
-// The plain products are carried out eight steps side by side with SSE2 on
-// x86-64, and, where the processor offers AVX2, InverseDctMcu transforms an
+// The plain products are carried out eight steps side by side with SSE2 where
+// the processor and system offer it, and, where the processor offers AVX2, InverseDctMcu transforms an
 // MCU's blocks two at a time (one per 128-bit lane). It learns from the
 // entropy decoder which blocks hold only a DC value, instead of looking.
 #include "decoder_context.h"
 
-#if defined(__SSE2__)
+#if DUNMERE_SSE2
 #include <emmintrin.h>
 #endif
 #if DUNMERE_AVX2
@@ -91,16 +91,16 @@ inline bool RowHasAc(const std::int16_t *row) {
 
 inline bool RowIsZero(const std::int16_t *row) { return (row[0] | RowHasAc(row)) == 0; }
 
-#if defined(__SSE2__)
+#if DUNMERE_SSE2
 // Eight one-dimensional steps side by side: x[k] holds input k of eight
 // independent steps, one per 16-bit lane. Every product is a plain product
 // (the caller has checked the range), formed in 32 bits by pmaddwd exactly as
 // the scalar sums are; outputs are shifted and their low 16 bits kept.
-inline __m128i Pair(int a, int b) {
+SSE2_FN inline __m128i Pair(int a, int b) {
   return _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(b) << 16) | (static_cast<std::uint32_t>(a) & 0xFFFF)));
 }
 
-inline __m128i Low16(__m128i lo, __m128i hi, int shift) {
+SSE2_FN inline __m128i Low16(__m128i lo, __m128i hi, int shift) {
   lo = _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(lo, shift), 16), 16);
   hi = _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(hi, shift), 16), 16);
   return _mm_packs_epi32(lo, hi);
@@ -108,7 +108,7 @@ inline __m128i Low16(__m128i lo, __m128i hi, int shift) {
 
 // The last stage of one 1-D step: even terms (e0 ± m, e1 ± n) against the odd
 // terms p, q, r, s, into the eight 32-bit outputs of one half of the lanes.
-inline void Butterfly(__m128i (*out)[2], int half, __m128i e0, __m128i e1, __m128i m, __m128i n, __m128i p,
+SSE2_FN inline void Butterfly(__m128i (*out)[2], int half, __m128i e0, __m128i e1, __m128i m, __m128i n, __m128i p,
                       __m128i q, __m128i r, __m128i s) {
   __m128i em = _mm_add_epi32(e0, m), emn = _mm_sub_epi32(e0, m);
   __m128i en = _mm_add_epi32(e1, n), enn = _mm_sub_epi32(e1, n);
@@ -125,7 +125,7 @@ inline void Butterfly(__m128i (*out)[2], int half, __m128i e0, __m128i e1, __m12
 // The same steps when inputs 4 to 7 are all zero (the common case of a block
 // whose values sit in its upper-left corner): the terms of those inputs are 0.
 template <int Shift>
-inline void StepLanesLowerHalf(__m128i *x, bool highZero) {
+SSE2_FN inline void StepLanesLowerHalf(__m128i *x, bool highZero) {
   const __m128i zero = _mm_setzero_si128();
   __m128i out[8][2];
   const int halves = highZero ? 1 : 2;
@@ -146,7 +146,7 @@ inline void StepLanesLowerHalf(__m128i *x, bool highZero) {
   for (int k = 0; k < 8; ++k) x[k] = Low16(out[k][0], out[k][1], Shift);
 }
 
-inline bool UpperHalfZero(const __m128i *x) {
+SSE2_FN inline bool UpperHalfZero(const __m128i *x) {
   __m128i t = _mm_or_si128(_mm_or_si128(x[4], x[5]), _mm_or_si128(x[6], x[7]));
   return _mm_movemask_epi8(_mm_cmpeq_epi16(t, _mm_setzero_si128())) == 0xFFFF;
 }
@@ -154,7 +154,7 @@ inline bool UpperHalfZero(const __m128i *x) {
 // highZero: lanes 4 to 7 are zero in every input (rows 4 to 7 of a block in
 // the row pass), so their outputs are zero and only lanes 0 to 3 are computed.
 template <int Shift>
-inline void StepLanes(__m128i *x, bool highZero) {
+SSE2_FN inline void StepLanes(__m128i *x, bool highZero) {
   if (UpperHalfZero(x)) return StepLanesLowerHalf<Shift>(x, highZero);
   __m128i out[8][2];
   const int halves = highZero ? 1 : 2;
@@ -177,7 +177,7 @@ inline void StepLanes(__m128i *x, bool highZero) {
   for (int k = 0; k < 8; ++k) x[k] = Low16(out[k][0], out[k][1], Shift);
 }
 
-inline void Transpose(__m128i *x) {
+SSE2_FN inline void Transpose(__m128i *x) {
   __m128i a0 = _mm_unpacklo_epi16(x[0], x[1]), a1 = _mm_unpackhi_epi16(x[0], x[1]);
   __m128i a2 = _mm_unpacklo_epi16(x[2], x[3]), a3 = _mm_unpackhi_epi16(x[2], x[3]);
   __m128i a4 = _mm_unpacklo_epi16(x[4], x[5]), a5 = _mm_unpackhi_epi16(x[4], x[5]);
@@ -199,7 +199,7 @@ inline void Transpose(__m128i *x) {
 // Whether every lane of x[1], x[2], x[3], x[5], x[6] and x[7] lies in
 // -1024..1023 (x + 1024 in 16 bits then lies in 0..2047, and no value outside
 // the range lands there).
-inline bool LanesInRange(const __m128i *x) {
+SSE2_FN inline bool LanesInRange(const __m128i *x) {
   const __m128i bias = _mm_set1_epi16(1024);
   __m128i t = _mm_or_si128(_mm_or_si128(_mm_add_epi16(x[1], bias), _mm_add_epi16(x[2], bias)),
                            _mm_or_si128(_mm_add_epi16(x[3], bias), _mm_add_epi16(x[5], bias)));
@@ -209,7 +209,7 @@ inline bool LanesInRange(const __m128i *x) {
 }
 
 // Gives false (block untouched) when the row pass's inputs are out of range.
-bool InverseDctLanes(std::int16_t *block) {
+SSE2_ENTRY bool InverseDctLanes(std::int16_t *block) {
   __m128i x[8];
   for (int k = 0; k < 8; ++k) x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 8 * k));
   bool lowerRows = UpperHalfZero(x);  // rows 4..7 zero: lanes 4..7 of the row steps
@@ -392,9 +392,11 @@ AVX2_FN bool InverseDctPairAvx2(std::int16_t *a, std::int16_t *b) {
 #endif
 
 // The whole transform of a block with AC values, without the DC-only check.
-void InverseDctWithAc(std::int16_t *block) {
-#if defined(__SSE2__)
-  if (InverseDctLanes(block)) return;
+void InverseDctWithAc(std::int16_t *block, SimdLevel simd) {
+#if DUNMERE_SSE2
+  if (simd >= SIMD_SSE2 && InverseDctLanes(block)) return;
+#else
+  (void)simd;
 #endif
   // Row pass: a row without AC values gives (32 x0) >> 5 = x0 in every cell
   // (an all-zero row stays zero).
@@ -428,7 +430,7 @@ void InverseDct(std::int16_t *block) {
   bool rest = RowHasAc(block);
   for (int row = 1; row < 8 && !rest; ++row) rest = !RowIsZero(block + 8 * row);
   if (!rest) return InverseDctDcOnly(block);
-  InverseDctWithAc(block);
+  InverseDctWithAc(block, DetectSimdLevel());
 }
 
 void InverseDctMcu(DecoderContext *c, int lumaCount, bool colour) {
@@ -445,14 +447,14 @@ void InverseDctMcu(DecoderContext *c, int lumaCount, bool colour) {
     if (c->blockEnd[i] <= 1) {
       InverseDctDcOnly(block);
     } else if (c->simd < SIMD_AVX2) {
-      InverseDctWithAc(block);
+      InverseDctWithAc(block, c->simd);
     } else if (waiting == nullptr) {
       waiting = block;
     } else {
 #if DUNMERE_AVX2
       if (!InverseDctPairAvx2(waiting, block)) {
-        InverseDctWithAc(waiting);
-        InverseDctWithAc(block);
+        InverseDctWithAc(waiting, c->simd);
+        InverseDctWithAc(block, c->simd);
       }
 #endif
       waiting = nullptr;
@@ -462,6 +464,6 @@ void InverseDctMcu(DecoderContext *c, int lumaCount, bool colour) {
 #if DUNMERE_AVX2
     if (InverseDctOneAvx2(waiting)) return;
 #endif
-    InverseDctWithAc(waiting);
+    InverseDctWithAc(waiting, c->simd);
   }
 }

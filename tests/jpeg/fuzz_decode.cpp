@@ -105,11 +105,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   long blocks = WinstubLiveBlocks();
   Outcome fast = Decode(false);
   Outcome literal = Decode(true);
-  Outcome sse2 = Decode(false, false, SIMD_SSE2);
+  Outcome sse2 = Decode(false, false, SIMD_SSE2), plain = Decode(false, false, SIMD_NONE);
   Outcome cooperative = Decode(false, true);
   CheckInformationScan(fast);
   if (WinstubLiveBlocks() != blocks || WinstubLiveLocks() != 0) std::abort();  // leak
-  if (fast.result != literal.result || fast.dib != literal.dib || sse2.dib != literal.dib) {
+  if (fast.result != literal.result || fast.dib != literal.dib || sse2.dib != literal.dib ||
+      plain.dib != literal.dib) {
     std::fprintf(stderr, "fast and literal paths differ: %d vs %d\n", fast.result, literal.result);
     std::abort();
   }

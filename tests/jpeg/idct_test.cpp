@@ -78,7 +78,8 @@ TEST(InverseDct, FastCarrierMatchesTheLiteralSteps) {
     InverseDctReference(reference);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(copy[i], reference[i]) << "round " << round << " cell " << i;
     if (round % 3 != 2) continue;
-    c.simd = round % 2 ? SIMD_SSE2 : DetectSimdLevel();
+    SimdLevel level = static_cast<SimdLevel>(round / 3 % 3), offered = DetectSimdLevel();
+    c.simd = level < offered ? level : offered;
     InverseDctMcu(&c, 1, true);
     ASSERT_EQ(std::memcmp(mcu, mcuReference, sizeof mcu), 0) << "round " << round;
   }

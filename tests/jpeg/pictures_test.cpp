@@ -64,11 +64,25 @@ TEST(Pictures, FastCarriersGiveTheLiteralResult) {
   for (const auto &picture : AllPictures()) {
     const std::string &path = picture.second;
     Decoded fast = DecodeFile(path), literal = DecodeFile(path, true), sse2 = DecodeFile(path, false, SIMD_SSE2);
+    Decoded plain = DecodeFile(path, false, SIMD_NONE);
     EXPECT_EQ(fast.result, literal.result) << path;
     EXPECT_TRUE(fast.dib == literal.dib) << path;
     EXPECT_TRUE(sse2.dib == literal.dib) << path;
+    EXPECT_TRUE(plain.dib == literal.dib) << path;
   }
 }
+
+// Every x86 processor this is tested on has SSE2 and every system saves its
+// registers, so the comparison above did run the vector carriers.
+#if DUNMERE_SSE2
+TEST(Pictures, VectorCarriersAreChosenWhereTheSystemRunsThem) {
+  EXPECT_GE(DetectSimdLevel(), SIMD_SSE2);
+#if defined(__i386__) && defined(_WIN32)
+  EXPECT_TRUE(SystemRunsSse(false));
+  EXPECT_FALSE(SystemRunsSse(true));  // the refusal of Windows 95 and NT 4.0
+#endif
+}
+#endif
 
 #ifdef JPEG_TEST_HAVE_TURBOJPEG
 // libjpeg-turbo's decode of the same files (replicated chroma, integer DCT) as

@@ -13,7 +13,7 @@
 //   jpegdib bmpinfo FILE.bmp
 // prints the header and colour table of a bitmap file as LoadBmpFile loads it
 // (bmpinfo.cpp).
-//   jpegdib time [--sse2] [--seconds S] IN.jpg...
+//   jpegdib time [--plain | --sse2] [--seconds S] IN.jpg...
 // prints the decode speed of each file in MP per CPU second (timing.cpp).
 // Subcommands are looked up in a table.
 #include <cstdio>
@@ -45,7 +45,7 @@ int Usage() {
                "usage: jpegdib bmpinfo FILE.bmp\n"
                "  Prints the header and colour table of FILE.bmp as loaded, as one JSON\n"
                "  object. Exit status: 0, or 1 when the file cannot be loaded.\n"
-               "usage: jpegdib time [--sse2] [--seconds S] IN.jpg...\n"
+               "usage: jpegdib time [--plain | --sse2] [--seconds S] IN.jpg...\n"
                "  Decodes each file for S CPU seconds (default 2) and prints megapixels per\n"
                "  CPU second of the decoding thread; --sse2 caps the vector carriers at SSE2.\n");
   return EXIT_USAGE;

@@ -1,8 +1,9 @@
-// jpegdib time [--sse2] [--seconds S] IN.jpg...: decode speed of DecodeJpegFile
+// jpegdib time [--plain | --sse2] [--seconds S] IN.jpg...: decode speed of DecodeJpegFile
 // on each file, in megapixels per CPU second of the decoding thread, so that
 // the i686 build can be timed where it runs (under Wine) on the same pictures
 // as tools/bench. Each file is decoded again and again until S CPU seconds
-// (default 2) have passed; --sse2 caps the decoder's vector carriers at SSE2.
+// (default 2) have passed; --sse2 caps the decoder's vector carriers at SSE2,
+// --plain keeps it to the plain ones.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,8 @@ int RunTimeCommand(int argc, char **argv) {
   for (; i < argc && argv[i][0] == '-'; ++i) {
     if (std::strcmp(argv[i], "--sse2") == 0) {
       g_jpegSimdLimit = SIMD_SSE2;
+    } else if (std::strcmp(argv[i], "--plain") == 0) {
+      g_jpegSimdLimit = SIMD_NONE;
     } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       seconds = std::atof(argv[++i]);
     } else {
@@ -52,7 +55,7 @@ int RunTimeCommand(int argc, char **argv) {
     }
   }
   if (i >= argc) {
-    std::fprintf(stderr, "usage: jpegdib time [--sse2] [--seconds S] IN.jpg...\n");
+    std::fprintf(stderr, "usage: jpegdib time [--plain | --sse2] [--seconds S] IN.jpg...\n");
     return 2;
   }
   std::printf("carriers: %s\n", LevelName(DetectSimdLevel()));
