@@ -32,6 +32,13 @@ enum : WORD { SAVER_ICON_ID = 100, SETTINGS_DIALOG_ID = 2003 };
 
 extern SaverFrameState g_frame;
 
+// An optional system call found with GetProcAddress, as the function type it
+// has; null when the system lacks it.
+template <typename Fn>
+Fn ProcAs(FARPROC proc) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
+}
+
 // Start-up and command-line modes.
 [[noreturn]] void SaverEntry();
 const char* SkipProgramName(const char* commandLine);

@@ -11,11 +11,6 @@ constexpr char kPreviewTitle[] = "Preview";
 using ImmAssociateContextFn = HANDLE(WINAPI*)(HWND window, HANDLE context);
 using VerifyScreenSavePwdFn = BOOL(WINAPI*)(HWND window);
 
-template <typename Fn>
-Fn ProcAs(FARPROC proc) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
-}
-
 void PostCloseRequest(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 
 // Power broadcasts that mean the machine goes to sleep or wakes from it. The

@@ -115,8 +115,7 @@ void CallPasswordChanger(HWND parent) {
     HMODULE mpr = LoadLibraryA("MPR.DLL");
     if (!mpr) return;
     using PwdChangePasswordFn = DWORD(WINAPI*)(LPCSTR provider, HWND parent, DWORD reserved1, LPVOID reserved2);
-    auto change = reinterpret_cast<PwdChangePasswordFn>(
-        reinterpret_cast<void*>(GetProcAddress(mpr, "PwdChangePasswordA")));
+    auto change = ProcAs<PwdChangePasswordFn>(GetProcAddress(mpr, "PwdChangePasswordA"));
     if (change) change("SCRSAVE", parent, 0, nullptr);
     FreeLibrary(mpr);
 }

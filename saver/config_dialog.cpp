@@ -26,7 +26,7 @@ void RegisterUpDownClass() {
     using InitExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     HMODULE comctl = GetModuleHandleA("COMCTL32.DLL");
     FARPROC found = comctl ? GetProcAddress(comctl, "InitCommonControlsEx") : nullptr;
-    auto initEx = reinterpret_cast<InitExFn>(reinterpret_cast<void*>(found));
+    auto initEx = ProcAs<InitExFn>(found);
     if (!initEx) {
         InitCommonControls();
         return;

@@ -21,11 +21,6 @@ using MonitorEnumProc = BOOL(CALLBACK*)(MonitorHandle monitor, HDC dc, RECT* bou
 using EnumDisplayMonitorsFn = BOOL(WINAPI*)(HDC dc, const RECT* clip, MonitorEnumProc callback, LPARAM data);
 using GetMonitorInfoFn = BOOL(WINAPI*)(MonitorHandle monitor, MonitorInfo* info);
 
-template <typename Fn>
-Fn LookUp(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 struct MonitorList {
     GetMonitorInfoFn getInfo;
     int32_t count;
@@ -48,10 +43,10 @@ BOOL CALLBACK AddMonitor(MonitorHandle monitor, HDC, RECT* bounds, LPARAM data) 
 int32_t ListMonitors(RECT* screens) {
     HMODULE user32 = GetModuleHandleA("USER32.DLL");
     if (!user32) return 0;
-    auto enumerate = LookUp<EnumDisplayMonitorsFn>(user32, "EnumDisplayMonitors");
+    auto enumerate = ProcAs<EnumDisplayMonitorsFn>(GetProcAddress(user32, "EnumDisplayMonitors"));
     if (!enumerate) return 0;
     MonitorList list{};
-    list.getInfo = LookUp<GetMonitorInfoFn>(user32, "GetMonitorInfoA");
+    list.getInfo = ProcAs<GetMonitorInfoFn>(GetProcAddress(user32, "GetMonitorInfoA"));
     enumerate(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&list));
     for (int32_t i = 0; i < list.count; ++i) screens[i] = list.screens[i];
     return list.count;
