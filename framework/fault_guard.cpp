@@ -21,21 +21,16 @@ namespace {
 enum : DWORD { UNWINDING_FLAGS = EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND };
 enum : int { RUN_GUARD_HANDLER = -2 };  // beside the dispositions the dispatcher knows
 
-bool guardActive;     // the outer frame is in place
-bool faultCaught;     // the outer frame's handler ran
-DWORD caughtCode;
-const EXCEPTION_RECORD* offeredFault;  // the system is asked once per fault
-
 // Returns the disposition for the dispatcher, or RUN_GUARD_HANDLER.
 int AskSystem(EXCEPTION_RECORD* record, CONTEXT* context) {
     if (record->ExceptionFlags & UNWINDING_FLAGS) return ExceptionContinueSearch;
-    if (record == offeredFault) return ExceptionContinueSearch;  // an inner frame asked already
-    offeredFault = record;
+    if (record == g_frame.offeredFault) return ExceptionContinueSearch;  // an inner frame asked already
+    g_frame.offeredFault = record;
     EXCEPTION_POINTERS pointers{record, context};
     switch (UnhandledExceptionFilter(&pointers)) {
     case EXCEPTION_EXECUTE_HANDLER: return RUN_GUARD_HANDLER;
     case EXCEPTION_CONTINUE_EXECUTION:
-        offeredFault = nullptr;  // this fault is over; a later one may lie at the same address
+        g_frame.offeredFault = nullptr;  // this fault is over; a later one may lie at the same address
         return ExceptionContinueExecution;
     default: return ExceptionContinueSearch;
     }
@@ -100,8 +95,8 @@ extern "C" EXCEPTION_DISPOSITION OuterGuardHandler(EXCEPTION_RECORD* record, voi
     const int answer = AskSystem(record, context);
     if (answer != RUN_GUARD_HANDLER) return static_cast<EXCEPTION_DISPOSITION>(answer);
     auto* outer = static_cast<OuterFrame*>(frame);
-    faultCaught = true;
-    caughtCode = record->ExceptionCode;
+    g_frame.faultCaught = true;
+    g_frame.caughtCode = record->ExceptionCode;
     UnwindTo(frame, record);
     SetChainHead(outer->record.previous);
     __builtin_longjmp(outer->resume, 1);
@@ -136,8 +131,8 @@ extern "C" __attribute__((used)) EXCEPTION_DISPOSITION OuterGuardHandler(EXCEPTI
                                                                          CONTEXT* context, DISPATCHER_CONTEXT* dispatch) {
     const int answer = AskSystem(record, context);
     if (answer != RUN_GUARD_HANDLER) return static_cast<EXCEPTION_DISPOSITION>(answer);
-    faultCaught = true;
-    caughtCode = record->ExceptionCode;
+    g_frame.faultCaught = true;
+    g_frame.caughtCode = record->ExceptionCode;
     RtlUnwind(frame, reinterpret_cast<void*>(dispatch->ControlPc), record, nullptr);
     return ExceptionContinueSearch;  // not reached
 }
@@ -166,16 +161,16 @@ __attribute__((noinline)) intptr_t InnerGuardCall(GuardedBody body, void* contex
 #endif
 
 intptr_t RunUnderFaultGuard(GuardedBody body, void* context, DWORD* faultCode) {
-    faultCaught = false;
-    guardActive = true;
+    g_frame.faultCaught = false;
+    g_frame.guardActive = true;
     const intptr_t result = OuterGuardCall(body, context);
-    guardActive = false;
-    *faultCode = faultCaught ? caughtCode : 0;
+    g_frame.guardActive = false;
+    *faultCode = g_frame.faultCaught ? g_frame.caughtCode : 0;
     return result;
 }
 
 intptr_t CallUnderFaultGuard(GuardedBody body, void* context) {
-    return guardActive ? InnerGuardCall(body, context) : body(context);
+    return g_frame.guardActive ? InnerGuardCall(body, context) : body(context);
 }
 
 namespace {

@@ -6,8 +6,7 @@
 
 namespace {
 
-constexpr UINT kScreenSaverRunning = 97;  // SPI_SETSCREENSAVERRUNNING
-constexpr DWORD kRefuseWithinMs = 200;    // a close request this soon after a dialog is not asked again
+constexpr DWORD REFUSE_WITHIN_MS = 200;  // a close request this soon after a dialog is not asked again
 
 // A value shorter than four bytes reads as the number its bytes make; anything
 // that is not a readable number of at most four bytes means "no password".
@@ -26,13 +25,13 @@ bool PasswordSwitchIsOn(HKEY desktop) {
 DWORD TicksBetween(DWORD earlier, DWORD later) { return later - earlier; }
 
 bool TooSoonToAskAgain(DWORD lastVerifyTick, DWORD now) {
-    return lastVerifyTick != NO_VERIFY_YET && TicksBetween(lastVerifyTick, now) < kRefuseWithinMs;
+    return lastVerifyTick != NO_VERIFY_YET && TicksBetween(lastVerifyTick, now) < REFUSE_WITHIN_MS;
 }
 
 void SetSaverRunningFlag(bool on) {
     if (!g_frame.isWindows9x) return;
     BOOL previous = FALSE;
-    SystemParametersInfoA(kScreenSaverRunning, on ? 1 : 0, &previous, 0);
+    SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, on ? 1 : 0, &previous, 0);
 }
 
 void LoadPasswordProvider() {

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "resource.h"
+
 // The framework's one process-wide record.
 struct SaverFrameState {
     HINSTANCE instance;
@@ -24,11 +26,17 @@ struct SaverFrameState {
     int32_t closeConfirmed;  // nonzero once a close may go ahead; never reset
     bool verifying;          // a password dialog is open
     DWORD lastVerifyTick;    // NO_VERIFY_YET until a verification has ended
+
+    // The fault guard. Its frames live on the stack; the handlers find these
+    // through this record, so nothing about a fault needs a fixed address.
+    bool guardActive;                      // the outer frame is in place
+    bool faultCaught;                      // the outer frame's handler ran
+    DWORD caughtCode;
+    const EXCEPTION_RECORD* offeredFault;  // the system is asked once per fault
 };
 
 enum : DWORD { NO_VERIFY_YET = 0xFFFFFFFFu };
 enum : UINT { WM_VERIFY_PASSWORD = WM_APP };
-enum : WORD { SAVER_ICON_ID = 100, SETTINGS_DIALOG_ID = 2003 };
 
 extern SaverFrameState g_frame;
 

@@ -4,9 +4,9 @@
 
 namespace {
 
-constexpr char kClassName[] = "WindowsScreenSaverClass";
-constexpr char kFullScreenTitle[] = "Screen Saver";
-constexpr char kPreviewTitle[] = "Preview";
+constexpr char CLASS_NAME[] = "WindowsScreenSaverClass";
+constexpr char FULL_SCREEN_TITLE[] = "Screen Saver";
+constexpr char PREVIEW_TITLE[] = "Preview";
 
 using ImmAssociateContextFn = HANDLE(WINAPI*)(HWND window, HANDLE context);
 using VerifyScreenSavePwdFn = BOOL(WINAPI*)(HWND window);
@@ -16,27 +16,16 @@ void PostCloseRequest(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 // Power broadcasts that mean the machine goes to sleep or wakes from it. The
 // others (battery level, power source, power settings) arrive while nobody is
 // at the machine and must not end the saver.
-enum : WPARAM {
-    POWER_QUERY_SUSPEND = 0x0000,  // PBT_APMQUERYSUSPEND
-    POWER_QUERY_STANDBY = 0x0001,  // PBT_APMQUERYSTANDBY
-    POWER_SUSPEND = 0x0004,  // PBT_APMSUSPEND
-    POWER_STANDBY = 0x0005,  // PBT_APMSTANDBY
-    POWER_RESUME_CRITICAL = 0x0006,  // PBT_APMRESUMECRITICAL
-    POWER_RESUME_SUSPEND = 0x0007,  // PBT_APMRESUMESUSPEND
-    POWER_RESUME_STANDBY = 0x0008,  // PBT_APMRESUMESTANDBY
-    POWER_RESUME_AUTOMATIC = 0x0012  // PBT_APMRESUMEAUTOMATIC
-};
-
 bool MeansSleepOrWake(WPARAM event) {
     switch (event) {
-    case POWER_QUERY_SUSPEND:
-    case POWER_QUERY_STANDBY:
-    case POWER_SUSPEND:
-    case POWER_STANDBY:
-    case POWER_RESUME_CRITICAL:
-    case POWER_RESUME_SUSPEND:
-    case POWER_RESUME_STANDBY:
-    case POWER_RESUME_AUTOMATIC: return true;
+    case PBT_APMQUERYSUSPEND:
+    case PBT_APMQUERYSTANDBY:
+    case PBT_APMSUSPEND:
+    case PBT_APMSTANDBY:
+    case PBT_APMRESUMECRITICAL:
+    case PBT_APMRESUMESUSPEND:
+    case PBT_APMRESUMESTANDBY:
+    case PBT_APMRESUMEAUTOMATIC: return true;
     default: return false;
     }
 }
@@ -229,7 +218,7 @@ int RunSaverWindow(HWND parent) {
     windowClass.hInstance = g_frame.instance;
     windowClass.hIcon = LoadIconA(g_frame.instance, MAKEINTRESOURCEA(SAVER_ICON_ID));
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = CLASS_NAME;
 
     DWORD exStyle, style;
     const char* title;
@@ -241,7 +230,7 @@ int RunSaverWindow(HWND parent) {
         height = client.bottom;
         exStyle = 0;
         style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
-        title = kPreviewTitle;
+        title = PREVIEW_TITLE;
         g_frame.isPreview = true;
     } else {
         const RECT screen = ScreenClipBox();
@@ -251,9 +240,9 @@ int RunSaverWindow(HWND parent) {
         height = screen.bottom - screen.top;
         exStyle = WS_EX_TOPMOST;
         style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-        title = kFullScreenTitle;
+        title = FULL_SCREEN_TITLE;
 
-        HWND running = FindWindowA(kClassName, kFullScreenTitle);
+        HWND running = FindWindowA(CLASS_NAME, FULL_SCREEN_TITLE);
         if (running && IsWindow(running)) {
             SetForegroundWindow(running);
             return 0;
@@ -265,7 +254,7 @@ int RunSaverWindow(HWND parent) {
 
     MSG message{};
     if (RegisterClassA(&windowClass)) {
-        g_frame.saverWindow = CreateWindowExA(exStyle, kClassName, title, style, x, y, width, height, parent,
+        g_frame.saverWindow = CreateWindowExA(exStyle, CLASS_NAME, title, style, x, y, width, height, parent,
                                               nullptr, g_frame.instance, nullptr);
     }
     if (!g_frame.saverWindow) {

@@ -6,12 +6,10 @@
 
 namespace {
 
-uint32_t randomState = 1;
-
 // Copies a picture resource, or gives size 0 and no bytes when it is missing.
 const BYTE* FindPicture(int32_t number, DWORD* size) {
     *size = 0;
-    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(PICTURE_RESOURCE_BASE + number), "DAT");
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(PICTURE_ID(number)), "DAT");
     if (!found) return nullptr;
     HGLOBAL loaded = LoadResource(nullptr, found);
     const BYTE* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
@@ -26,11 +24,12 @@ bool WriteAll(HANDLE file, const void* bytes, DWORD size) {
 
 }  // namespace
 
-void SeedRandom(uint32_t seed) { randomState = seed; }
+void SeedRandom(uint32_t seed) { g_slideshow.randomState = seed; }
 
 int NextRandom() {
-    randomState = randomState * 214013u + 2531011u;
-    return static_cast<int>((randomState >> 16) & 0x7FFF);
+    uint32_t& state = g_slideshow.randomState;
+    state = state * 214013u + 2531011u;
+    return static_cast<int>((state >> 16) & 0x7FFF);
 }
 
 int SelectNextPicture(int32_t order) {

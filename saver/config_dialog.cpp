@@ -1,14 +1,12 @@
 // The settings dialog: four of the five settings, edited in place and stored
 // on OK. Nothing is stored on Cancel.
-#include "dialog_ids.h"
+#include "resource.h"
 #include "saver_frame.h"
 #include "slideshow.h"
 
 #include <commctrl.h>
 
 namespace {
-
-constexpr UINT kSetRange32 = 0x046F;  // UDM_SETRANGE32
 
 void CheckRadio(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_SETCHECK, BST_CHECKED, 0); }
 
@@ -41,33 +39,33 @@ BOOL OnInitDialog(HWND dialog) {
     ReadSwitchSecondsWithDefault();
     SetDlgItemInt(dialog, IDC_SWITCH_SECONDS, static_cast<UINT>(g_slideshow.switchSeconds), FALSE);
 
-    ReadSettingDword("t4", &g_slideshow.randomOrder);
+    ReadSettingDword(RANDOM_ORDER_VALUE, &g_slideshow.randomOrder);
     CheckRadio(dialog, g_slideshow.randomOrder == 1 ? IDC_ORDER_RANDOM : IDC_ORDER_CATALOGUE);
 
     int32_t revealMs = static_cast<int32_t>(g_slideshow.revealIntervalMs);
-    ReadSettingDword("t2", &revealMs);
+    ReadSettingDword(REVEAL_MS_VALUE, &revealMs);
     g_slideshow.revealIntervalMs = static_cast<uint32_t>(revealMs);
     SetDlgItemInt(dialog, IDC_REVEAL_MS, g_slideshow.revealIntervalMs, FALSE);
 
     RegisterUpDownClass();
     // The arrows keep to sensible values; typing may go beyond them on purpose.
-    SendMessageA(GetDlgItem(dialog, IDC_SWITCH_SPIN), kSetRange32, 1, 300);
-    SendMessageA(GetDlgItem(dialog, IDC_REVEAL_SPIN), kSetRange32, 0, 30);
+    SendMessageA(GetDlgItem(dialog, IDC_SWITCH_SPIN), UDM_SETRANGE32, 1, 300);
+    SendMessageA(GetDlgItem(dialog, IDC_REVEAL_SPIN), UDM_SETRANGE32, 0, 30);
 
-    ReadSettingDword("t6", &g_slideshow.fitToScreen);
+    ReadSettingDword(FIT_TO_SCREEN_VALUE, &g_slideshow.fitToScreen);
     CheckRadio(dialog, g_slideshow.fitToScreen == 1 ? IDC_SIZE_FIT : IDC_SIZE_ORIGINAL);
     return TRUE;
 }
 
 void StoreControls(HWND dialog) {
     g_slideshow.switchSeconds = ReadEdit(dialog, IDC_SWITCH_SECONDS);
-    WriteSettingDword("t1", g_slideshow.switchSeconds);
+    WriteSettingDword(SWITCH_SECONDS_VALUE, g_slideshow.switchSeconds);
     g_slideshow.revealIntervalMs = static_cast<uint32_t>(ReadEdit(dialog, IDC_REVEAL_MS));
-    WriteSettingDword("t2", static_cast<int32_t>(g_slideshow.revealIntervalMs));
+    WriteSettingDword(REVEAL_MS_VALUE, static_cast<int32_t>(g_slideshow.revealIntervalMs));
     g_slideshow.randomOrder = IsChecked(dialog, IDC_ORDER_CATALOGUE) ? 0 : 1;
-    WriteSettingDword("t4", g_slideshow.randomOrder);
+    WriteSettingDword(RANDOM_ORDER_VALUE, g_slideshow.randomOrder);
     g_slideshow.fitToScreen = IsChecked(dialog, IDC_SIZE_ORIGINAL) ? 0 : 1;
-    WriteSettingDword("t6", g_slideshow.fitToScreen);
+    WriteSettingDword(FIT_TO_SCREEN_VALUE, g_slideshow.fitToScreen);
 }
 
 BOOL OnCommand(HWND dialog, WPARAM wParam) {

@@ -6,20 +6,10 @@
 
 namespace {
 
-// The monitor calls came with Windows 98 and 2000 and are looked up at run
-// time; the headers for the oldest systems leave them out, so their shapes
-// are written down here.
-using MonitorHandle = HANDLE;
-struct MonitorInfo {
-    DWORD cbSize;
-    RECT rcMonitor;
-    RECT rcWork;
-    DWORD dwFlags;
-};
-static_assert(sizeof(MonitorInfo) == 40, "MONITORINFO as the system lays it out");
-using MonitorEnumProc = BOOL(CALLBACK*)(MonitorHandle monitor, HDC dc, RECT* bounds, LPARAM data);
-using EnumDisplayMonitorsFn = BOOL(WINAPI*)(HDC dc, const RECT* clip, MonitorEnumProc callback, LPARAM data);
-using GetMonitorInfoFn = BOOL(WINAPI*)(MonitorHandle monitor, MonitorInfo* info);
+// The monitor calls came with Windows 98 and 2000. They are looked up at run
+// time: a program that imported them would not start on Windows 95 or NT 4.0.
+using EnumDisplayMonitorsFn = decltype(&EnumDisplayMonitors);
+using GetMonitorInfoFn = decltype(&GetMonitorInfoA);
 
 struct MonitorList {
     GetMonitorInfoFn getInfo;
@@ -27,9 +17,9 @@ struct MonitorList {
     RECT screens[MONITOR_LIMIT];
 };
 
-BOOL CALLBACK AddMonitor(MonitorHandle monitor, HDC, RECT* bounds, LPARAM data) {
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, RECT* bounds, LPARAM data) {
     auto& list = *reinterpret_cast<MonitorList*>(data);
-    MonitorInfo info{};
+    MONITORINFO info{};
     info.cbSize = sizeof info;
     if (list.getInfo && list.getInfo(monitor, &info)) {
         list.screens[list.count++] = info.rcMonitor;

@@ -61,8 +61,12 @@ void PlacePicture() {
     const PictureArea whole{0, 0, s.clientWidth, s.clientHeight};
     const bool perMonitor = s.monitorCount > 0 && s.monitorCount <= MONITOR_LIMIT;
     s.targetCount = perMonitor ? s.monitorCount : 1;
-    // The first place last, so that targetX..targetHeight end up holding its target.
-    for (int32_t i = s.targetCount - 1; i >= 0; --i) s.targets[i] = PlaceOnArea(s, perMonitor ? s.monitors[i] : whole);
+    for (int32_t i = 0; i < s.targetCount; ++i) s.targets[i] = PlaceOnArea(s, perMonitor ? s.monitors[i] : whole);
+    // targetX..targetHeight describe the first place's target.
+    s.targetX = s.targets[0].x;
+    s.targetY = s.targets[0].y;
+    s.targetWidth = s.targets[0].width;
+    s.targetHeight = s.targets[0].height;
 }
 
 namespace {

@@ -40,12 +40,12 @@ void WriteSettingDword(const char* name, int32_t value) {
     RegCloseKey(key);
 }
 
-// t1 of 0 or less (a missing value reads as 0) means the default, which is then
+// A switch time of 0 or less (a missing value reads as 0) means the default, which is then
 // stored so that the user finds it in the registry and the dialog.
 void ReadSwitchSecondsWithDefault() {
-    ReadSettingDword("t1", &g_slideshow.switchSeconds);
+    ReadSettingDword(SWITCH_SECONDS_VALUE, &g_slideshow.switchSeconds);
     if (g_slideshow.switchSeconds <= 0) {
         g_slideshow.switchSeconds = DEFAULT_SWITCH_SECONDS;
-        WriteSettingDword("t1", DEFAULT_SWITCH_SECONDS);
+        WriteSettingDword(SWITCH_SECONDS_VALUE, DEFAULT_SWITCH_SECONDS);
     }
 }

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 
+#include "resource.h"
+
 enum : UINT_PTR { REVEAL_TIMER = 0x8000, NEXT_PICTURE_TIMER = 0x7FFF };
-enum : int32_t { PICTURE_COUNT = 30, PICTURE_RESOURCE_BASE = 107 };
+enum : int32_t { PICTURE_COUNT = 30 };
 enum : DWORD { MAX_PICTURE_BYTES = 59999 };
 enum : int32_t { DEFAULT_SWITCH_SECONDS = 5 };
 enum : int32_t { MONITOR_LIMIT = 16 };
@@ -22,13 +24,13 @@ constexpr BYTE JFIF_PREFIX[10] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46
 
 struct SlideshowState {
     // Settings, read when the window is created.
-    int32_t switchSeconds;     // t1
+    int32_t switchSeconds;  // SWITCH_SECONDS_VALUE
     int32_t switchIntervalMs;
-    uint32_t revealIntervalMs;  // t2; 1 when the reveal is instant
+    uint32_t revealIntervalMs;  // REVEAL_MS_VALUE; 1 when the reveal is instant
     bool instantReveal;
-    int32_t randomOrder;       // t4
-    int32_t markSaverRunning;  // t5
-    int32_t fitToScreen;       // t6
+    int32_t randomOrder;       // RANDOM_ORDER_VALUE
+    int32_t markSaverRunning;  // MARK_SAVER_RUNNING_VALUE
+    int32_t fitToScreen;       // FIT_TO_SCREEN_VALUE
 
     int32_t clientWidth, clientHeight;
     // The monitors that the full-screen window covers, each one a place for
@@ -55,12 +57,19 @@ struct SlideshowState {
     // Selection.
     int32_t sequencePosition;  // catalogue order: the next picture; 0 = none shown yet
     BYTE shown[PICTURE_COUNT + 1];
+    uint32_t randomState;  // the random order's generator, seeded when the window is made
 };
 
 extern SlideshowState g_slideshow;
 
-// Registry settings under HKEY_CURRENT_USER\Software\Mirelvane\Dunmere.
+// Registry settings under HKEY_CURRENT_USER\Software\Mirelvane\Dunmere, one
+// REG_DWORD value each; the saver and its dialog name them only through these.
 extern const char SETTINGS_KEY[];
+constexpr char SWITCH_SECONDS_VALUE[] = "t1";
+constexpr char REVEAL_MS_VALUE[] = "t2";
+constexpr char RANDOM_ORDER_VALUE[] = "t4";
+constexpr char MARK_SAVER_RUNNING_VALUE[] = "t5";
+constexpr char FIT_TO_SCREEN_VALUE[] = "t6";
 void ReadSettingDword(const char* name, int32_t* setting);
 void WriteSettingDword(const char* name, int32_t value);
 void ReadSwitchSecondsWithDefault();

@@ -7,11 +7,9 @@ SlideshowState g_slideshow;
 
 namespace {
 
-constexpr UINT kScreenSaverRunning = 97;  // SPI_SETSCREENSAVERRUNNING
-
 void TellSystemSaverRuns(BOOL on) {
     BOOL previous = FALSE;
-    SystemParametersInfoA(kScreenSaverRunning, on, &previous, 0);
+    SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, on, &previous, 0);
 }
 
 LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -20,7 +18,7 @@ LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     s.switchIntervalMs = SwitchIntervalMs(s.switchSeconds);
 
     int32_t revealMs = static_cast<int32_t>(s.revealIntervalMs);
-    ReadSettingDword("t2", &revealMs);
+    ReadSettingDword(REVEAL_MS_VALUE, &revealMs);
     s.revealIntervalMs = static_cast<uint32_t>(revealMs);
     s.instantReveal = s.revealIntervalMs == 0;
     if (s.instantReveal) s.revealIntervalMs = 1;
@@ -33,10 +31,10 @@ LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
     SetTimer(window, REVEAL_TIMER, s.revealIntervalMs, GuardedTimerProc<RevealTimerProc>);
 
-    ReadSettingDword("t4", &s.randomOrder);
-    ReadSettingDword("t5", &s.markSaverRunning);
+    ReadSettingDword(RANDOM_ORDER_VALUE, &s.randomOrder);
+    ReadSettingDword(MARK_SAVER_RUNNING_VALUE, &s.markSaverRunning);
     if (s.markSaverRunning == 1) TellSystemSaverRuns(TRUE);
-    ReadSettingDword("t6", &s.fitToScreen);
+    ReadSettingDword(FIT_TO_SCREEN_VALUE, &s.fitToScreen);
 
     SeedRandom(CalendarSeconds());
     NextPictureTimerProc(window, WM_CREATE, 0, 0);
@@ -67,13 +65,13 @@ LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 // A monitor came or went, or a resolution changed. The framework has already
-// made the window cover the new screen; the picture moves to the new places.
+// made the full-screen window cover the new screen; the picture moves to the
+// new places. A preview keeps its size and its one place.
 LRESULT OnDisplayChange(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (!g_frame.isPreview) {
-        ReadPictureAreas(window);
-        if (g_slideshow.picture) PlacePicture();
-        InvalidateRect(window, nullptr, TRUE);
-    }
+    if (g_frame.isPreview) return SaverDefaultHandling(window, message, wParam, lParam);
+    ReadPictureAreas(window);
+    if (g_slideshow.picture) PlacePicture();
+    InvalidateRect(window, nullptr, TRUE);
     return SaverDefaultHandling(window, message, wParam, lParam);
 }
 

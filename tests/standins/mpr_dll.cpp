@@ -8,14 +8,14 @@
 
 namespace {
 
-constexpr char kWho[] = "mpr.dll";
+constexpr char STANDIN_NAME[] = "mpr.dll";
 HMODULE self;
 
 }  // namespace
 
 extern "C" __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND parent, DWORD flags,
                                                                  LPVOID info) {
-    StandinLog(self, kWho, "change",
+    StandinLog(self, STANDIN_NAME, "change",
                JsonText("provider", provider) + "," + JsonWindow("parent", parent) + "," +
                    JsonBool("parentIsWindow", parent && IsWindow(parent)) + "," + JsonNumber("flags", flags) + "," +
                    JsonNumber("info", reinterpret_cast<uintptr_t>(info)) + "," +
@@ -26,9 +26,9 @@ extern "C" __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR provider
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         self = instance;
-        StandinLog(self, kWho, "load");
+        StandinLog(self, STANDIN_NAME, "load");
     } else if (reason == DLL_PROCESS_DETACH) {
-        StandinLog(self, kWho, reserved == nullptr ? "free" : "process-exit");
+        StandinLog(self, STANDIN_NAME, reserved == nullptr ? "free" : "process-exit");
     }
     return TRUE;
 }

@@ -28,13 +28,13 @@
 
 namespace {
 
-constexpr char kWho[] = "password.cpl";
+constexpr char STANDIN_NAME[] = "password.cpl";
 HMODULE self;
 
 #ifndef STANDIN_WITHOUT_VERIFY
 
-constexpr char kSaverClass[] = "WindowsScreenSaverClass";
-constexpr int kPasswordBox = 100;
+constexpr char SAVER_CLASS[] = "WindowsScreenSaverClass";
+constexpr int PASSWORD_BOX_ID = 100;
 enum : INT_PTR { ANSWER_RIGHT = 1, ANSWER_WRONG = 2, ANSWER_CANCEL = 3 };
 
 HHOOK creationHook;
@@ -43,21 +43,21 @@ HHOOK queueHook;
 bool IsSaverWindow(HWND window) {
     char name[64] = {};
     GetClassNameA(window, name, sizeof name);
-    return std::strcmp(name, kSaverClass) == 0;
+    return std::strcmp(name, SAVER_CLASS) == 0;
 }
 
 void HoldUntilReleased() {
     const std::string release = StandinFolder(self) + "release";
-    StandinLog(self, kWho, "holding");
+    StandinLog(self, STANDIN_NAME, "holding");
     const DWORD start = GetTickCount();
     while (GetFileAttributesA(release.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 30000)
         Sleep(10);
-    StandinLog(self, kWho, "released");
+    StandinLog(self, STANDIN_NAME, "released");
 }
 
 LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_CREATEWND && IsSaverWindow(reinterpret_cast<HWND>(wParam))) {
-        StandinLog(self, kWho, "create-window",
+        StandinLog(self, STANDIN_NAME, "create-window",
                    JsonWindow("window", reinterpret_cast<HWND>(wParam)) + "," + JsonBool("flag", SaverRunningFlag()));
         if (StandinSetting(self, "hold", "0") == "1") HoldUntilReleased();
     }
@@ -67,7 +67,7 @@ LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK WatchQueue(int code, WPARAM wParam, LPARAM lParam) {
     const MSG* message = reinterpret_cast<const MSG*>(lParam);
     if (code == HC_ACTION && wParam == PM_REMOVE && message->message == WM_CLOSE)
-        StandinLog(self, kWho, "close-request", JsonWindow("window", message->hwnd));
+        StandinLog(self, STANDIN_NAME, "close-request", JsonWindow("window", message->hwnd));
     return CallNextHookEx(queueHook, code, wParam, lParam);
 }
 
@@ -103,12 +103,12 @@ const DLGTEMPLATE* PasswordDialog() {
         words.push_back(0);  // no menu
         words.push_back(0);  // the dialog class
         PutText(words, L"Password stand-in");
-        constexpr WORD kButton = 0x80, kEdit = 0x81, kStatic = 0x82;
-        PutItem(words, SS_LEFT, 8, 10, 50, 10, 0xFFFF, kStatic, L"Password:");
-        PutItem(words, ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 60, 8, 110, 12, kPasswordBox, kEdit,
+        constexpr WORD BUTTON_CLASS = 0x80, EDIT_CLASS = 0x81, STATIC_CLASS = 0x82;
+        PutItem(words, SS_LEFT, 8, 10, 50, 10, 0xFFFF, STATIC_CLASS, L"Password:");
+        PutItem(words, ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 60, 8, 110, 12, PASSWORD_BOX_ID, EDIT_CLASS,
                 L"");
-        PutItem(words, BS_DEFPUSHBUTTON | WS_TABSTOP, 66, 40, 50, 14, IDOK, kButton, L"OK");
-        PutItem(words, BS_PUSHBUTTON | WS_TABSTOP, 122, 40, 50, 14, IDCANCEL, kButton, L"Cancel");
+        PutItem(words, BS_DEFPUSHBUTTON | WS_TABSTOP, 66, 40, 50, 14, IDOK, BUTTON_CLASS, L"OK");
+        PutItem(words, BS_PUSHBUTTON | WS_TABSTOP, 122, 40, 50, 14, IDCANCEL, BUTTON_CLASS, L"Cancel");
     }
     return reinterpret_cast<const DLGTEMPLATE*>(words.data());
 }
@@ -116,14 +116,14 @@ const DLGTEMPLATE* PasswordDialog() {
 INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        StandinLog(self, kWho, "dialog",
+        StandinLog(self, STANDIN_NAME, "dialog",
                    JsonWindow("dialog", dialog) + "," + JsonWindow("owner", GetWindow(dialog, GW_OWNER)));
-        SetFocus(GetDlgItem(dialog, kPasswordBox));
+        SetFocus(GetDlgItem(dialog, PASSWORD_BOX_ID));
         return FALSE;  // the focus is set
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
             char typed[256] = {};
-            GetDlgItemTextA(dialog, kPasswordBox, typed, sizeof typed);
+            GetDlgItemTextA(dialog, PASSWORD_BOX_ID, typed, sizeof typed);
             EndDialog(dialog, StandinSetting(self, "password", "dunmere") == typed ? ANSWER_RIGHT : ANSWER_WRONG);
             return TRUE;
         }
@@ -177,7 +177,7 @@ void StopWatching() {}
 #ifndef STANDIN_WITHOUT_VERIFY
 
 extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window) {
-    StandinLog(self, kWho, "verify",
+    StandinLog(self, STANDIN_NAME, "verify",
                JsonWindow("window", window) + "," + JsonBool("saver", IsSaverWindow(window)) + "," +
                    JsonBool("flag", SaverRunningFlag()));
     const std::string mode = StandinSetting(self, "answer", "dialog");
@@ -189,7 +189,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window) {
     else
         answer = DialogBoxIndirectParamA(self, PasswordDialog(), window, PasswordDialogProc, 0);
     const BOOL result = answer == ANSWER_RIGHT;
-    StandinLog(self, kWho, "answer", JsonNumber("result", static_cast<uint32_t>(result)) + "," +
+    StandinLog(self, STANDIN_NAME, "answer", JsonNumber("result", static_cast<uint32_t>(result)) + "," +
                                          JsonText("how", mode == "dialog" ? AnswerName(answer) : mode.c_str()));
     SignalVerifyEnded();
     return result;
@@ -200,7 +200,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window) {
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         self = instance;
-        StandinLog(self, kWho, "load",
+        StandinLog(self, STANDIN_NAME, "load",
                    JsonBool("flag", SaverRunningFlag()) + "," +
                        JsonBool("saverWindow", FindWindowA("WindowsScreenSaverClass", nullptr) != nullptr));
         StartWatching();
@@ -209,7 +209,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         // them away first, or the system would call into a freed module.
         const bool freed = reserved == nullptr;
         if (freed) StopWatching();
-        StandinLog(self, kWho, freed ? "free" : "process-exit",
+        StandinLog(self, STANDIN_NAME, freed ? "free" : "process-exit",
                    JsonBool("flag", SaverRunningFlag()) + "," +
                        JsonBool("saverWindow", FindWindowA("WindowsScreenSaverClass", nullptr) != nullptr));
     }

@@ -248,15 +248,15 @@ TEST_F(Framework, VerificationAsksTheProviderOnceAndThenKeepsQuietFor200Ms) {
 // where the system would find it.
 class PasswordSwitch : public ::testing::Test {
 protected:
-    static constexpr const char* kScratch = "Software\\Mirelvane\\DunmereTests\\PasswordSwitch";
+    static constexpr const char* SCRATCH_KEY = "Software\\Mirelvane\\DunmereTests\\PasswordSwitch";
 
     void SetUp() override {
         SaverFrameState fresh{};
         fresh.isWindows9x = true;
         fresh.lastVerifyTick = NO_VERIFY_YET;
         g_frame = fresh;
-        RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
-        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kScratch, &scratch), ERROR_SUCCESS);
+        RegDeleteTreeA(HKEY_CURRENT_USER, SCRATCH_KEY);
+        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, SCRATCH_KEY, &scratch), ERROR_SUCCESS);
         ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, scratch), ERROR_SUCCESS);
         ASSERT_TRUE(SetDllDirectoryA(DUNMERE_STANDINS_DIR));
     }
@@ -265,7 +265,7 @@ protected:
         SetDllDirectoryA(nullptr);
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
         RegCloseKey(scratch);
-        RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+        RegDeleteTreeA(HKEY_CURRENT_USER, SCRATCH_KEY);
     }
     void Store(DWORD type, std::initializer_list<BYTE> bytes) {
         HKEY desktop;

@@ -143,7 +143,7 @@ const Pictures& BuiltPictures() {
         Pictures p{LoadLibraryExA(DUNMERE_SCR_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE), {}};
         for (int n = 1; p.module && n <= PICTURE_COUNT; ++n) {
             std::vector<uint8_t> bytes;
-            HRSRC found = FindResourceA(p.module, MAKEINTRESOURCEA(PICTURE_RESOURCE_BASE + n), "DAT");
+            HRSRC found = FindResourceA(p.module, MAKEINTRESOURCEA(PICTURE_ID(n)), "DAT");
             if (found) {
                 DWORD size = SizeofResource(p.module, found);
                 HGLOBAL loaded = LoadResource(p.module, found);
@@ -172,7 +172,7 @@ TEST(PictureResources, EveryPictureIsThereWithinTheSizeLimits) {
     for (int n = 1; n <= PICTURE_COUNT; ++n) {
         SCOPED_TRACE("picture " + std::to_string(n));
         size_t size = BuiltPictures().resource[n - 1].size();
-        ASSERT_GT(size, 0u) << "resource " << PICTURE_RESOURCE_BASE + n << " of type DAT is missing or empty";
+        ASSERT_GT(size, 0u) << "resource " << PICTURE_ID(n) << " of type DAT is missing or empty";
         EXPECT_GE(size, MIN_BYTES);
         EXPECT_LE(size, MAX_BYTES);
         EXPECT_LE(size, static_cast<size_t>(MAX_PICTURE_BYTES));

@@ -96,23 +96,23 @@ TEST(Placement, EachMonitorGetsThePictureByItsOwnRectangle) {
 namespace {
 
 // A small bottom-up picture whose rows, top to bottom, are distinct colours.
-constexpr int kWidth = 8, kHeight = 6;
-constexpr COLORREF kRowColour[kHeight] = {RGB(255, 0, 0),   RGB(0, 255, 0),   RGB(0, 0, 255),
-                                           RGB(255, 255, 0), RGB(0, 255, 255), RGB(255, 0, 255)};
+constexpr int PICTURE_WIDTH = 8, PICTURE_HEIGHT = 6;
+constexpr COLORREF ROW_COLOUR[PICTURE_HEIGHT] = {RGB(255, 0, 0),   RGB(0, 255, 0),   RGB(0, 0, 255),
+                                                 RGB(255, 255, 0), RGB(0, 255, 255), RGB(255, 0, 255)};
 
 HGLOBAL MakeStripedPicture() {
-    const int stride = (kWidth * 3 + 3) & ~3;
-    HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + stride * kHeight);
+    const int stride = (PICTURE_WIDTH * 3 + 3) & ~3;
+    HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + stride * PICTURE_HEIGHT);
     auto* info = static_cast<BITMAPINFOHEADER*>(GlobalLock(dib));
     info->biSize = sizeof *info;
-    info->biWidth = kWidth;
-    info->biHeight = kHeight;
+    info->biWidth = PICTURE_WIDTH;
+    info->biHeight = PICTURE_HEIGHT;
     info->biPlanes = 1;
     info->biBitCount = 24;
     BYTE* rows = reinterpret_cast<BYTE*>(info + 1);
-    for (int stored = 0; stored < kHeight; ++stored) {
-        const COLORREF c = kRowColour[kHeight - 1 - stored];  // stored bottom row first
-        for (int x = 0; x < kWidth; ++x) {
+    for (int stored = 0; stored < PICTURE_HEIGHT; ++stored) {
+        const COLORREF c = ROW_COLOUR[PICTURE_HEIGHT - 1 - stored];  // stored bottom row first
+        for (int x = 0; x < PICTURE_WIDTH; ++x) {
             rows[stored * stride + x * 3 + 0] = GetBValue(c);
             rows[stored * stride + x * 3 + 1] = GetGValue(c);
             rows[stored * stride + x * 3 + 2] = GetRValue(c);
@@ -143,8 +143,8 @@ protected:
         g_slideshow.picture = MakeStripedPicture();
         g_slideshow.pictureInfo = static_cast<BITMAPINFOHEADER*>(GlobalLock(g_slideshow.picture));
         g_slideshow.pictureBits = reinterpret_cast<BYTE*>(g_slideshow.pictureInfo + 1);
-        g_slideshow.pictureWidth = kWidth;
-        g_slideshow.pictureHeight = kHeight;
+        g_slideshow.pictureWidth = PICTURE_WIDTH;
+        g_slideshow.pictureHeight = PICTURE_HEIGHT;
         g_slideshow.revealing = true;
     }
     void TearDown() override {
@@ -171,13 +171,13 @@ TEST_F(Reveal, ThePictureSlidesDownOneSourceRowPerTick) {
     Tick();  // tick 0: an empty band
     EXPECT_EQ(At(28, 21), RGB(0, 0, 0));
     Tick();  // the picture's bottom row shows first, at the top of the target
-    EXPECT_EQ(At(28, 21), kRowColour[kHeight - 1]);
+    EXPECT_EQ(At(28, 21), ROW_COLOUR[PICTURE_HEIGHT - 1]);
     EXPECT_EQ(At(28, 22), RGB(0, 0, 0)) << "nothing below the band is touched";
     Tick();
-    EXPECT_EQ(At(30, 21), kRowColour[kHeight - 2]);
-    EXPECT_EQ(At(30, 22), kRowColour[kHeight - 1]);
-    for (int k = 3; k <= kHeight; ++k) Tick();
-    for (int row = 0; row < kHeight; ++row) EXPECT_EQ(At(35, 21 + row), kRowColour[row]) << "row " << row;
+    EXPECT_EQ(At(30, 21), ROW_COLOUR[PICTURE_HEIGHT - 2]);
+    EXPECT_EQ(At(30, 22), ROW_COLOUR[PICTURE_HEIGHT - 1]);
+    for (int k = 3; k <= PICTURE_HEIGHT; ++k) Tick();
+    for (int row = 0; row < PICTURE_HEIGHT; ++row) EXPECT_EQ(At(35, 21 + row), ROW_COLOUR[row]) << "row " << row;
     EXPECT_TRUE(g_slideshow.revealing);
     EXPECT_NE(g_slideshow.picture, nullptr);
     Tick();  // the finishing tick arms the switch and keeps the picture for repaints
@@ -195,13 +195,13 @@ TEST_F(Reveal, ScaledBandsGrowByTheScaleAndInstantRevealDrawsAllAtOnce) {
     ASSERT_EQ(g_slideshow.targetHeight, 48);
     Tick();
     Tick();
-    EXPECT_EQ(At(10, 0), kRowColour[kHeight - 1]);
-    EXPECT_EQ(At(10, 7), kRowColour[kHeight - 1]);
+    EXPECT_EQ(At(10, 0), ROW_COLOUR[PICTURE_HEIGHT - 1]);
+    EXPECT_EQ(At(10, 7), ROW_COLOUR[PICTURE_HEIGHT - 1]);
     EXPECT_EQ(At(10, 8), RGB(0, 0, 0));
 
     g_slideshow.instantReveal = true;
     Tick();
-    for (int row = 0; row < kHeight; ++row) EXPECT_EQ(At(10, row * 8 + 4), kRowColour[row]) << "row " << row;
+    for (int row = 0; row < PICTURE_HEIGHT; ++row) EXPECT_EQ(At(10, row * 8 + 4), ROW_COLOUR[row]) << "row " << row;
     EXPECT_FALSE(g_slideshow.revealing) << "an instant reveal finishes on its first tick";
 }
 

@@ -1,6 +1,6 @@
 // The slideshow's own routines: its settings in the registry, its texts as a
 // Japanese system shows them, and the order of its pictures.
-#include "dialog_ids.h"
+#include "resource.h"
 #include "saver_frame.h"
 #include "slideshow.h"
 
@@ -42,7 +42,7 @@ TEST(Texts, SettingsDialogShowsShiftJisThroughTheAnsiCalls) {
     ASSERT_EQ(GetACP(), 932u) << "the tests run Wine in a Japanese locale";
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&controls);
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(2003), nullptr, IdleDialogProc, 0);
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(SETTINGS_DIALOG_ID), nullptr, IdleDialogProc, 0);
     ASSERT_NE(dialog, nullptr);
     char text[128];
     GetWindowTextA(dialog, text, sizeof text);
@@ -77,9 +77,9 @@ protected:
 };
 
 TEST_F(Settings, WrittenNumbersReadBackAndMissingOnesLeaveTheSettingAlone) {
-    WriteSettingDword("t2", -7);
+    WriteSettingDword(REVEAL_MS_VALUE, -7);
     int32_t setting = 99;
-    ReadSettingDword("t2", &setting);
+    ReadSettingDword(REVEAL_MS_VALUE, &setting);
     EXPECT_EQ(setting, -7);
     setting = 1234;
     ReadSettingDword("t9", &setting);
@@ -89,31 +89,31 @@ TEST_F(Settings, WrittenNumbersReadBackAndMissingOnesLeaveTheSettingAlone) {
 TEST_F(Settings, ValuesOfOtherTypesAndLengthsNeverSpillPastTheSetting) {
     struct { int32_t setting; int32_t guard; } held{0x11111111, 0x5A5A5A5A};
     const BYTE eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    Store("t1", REG_BINARY, eight, sizeof eight);
-    ReadSettingDword("t1", &held.setting);
+    Store(SWITCH_SECONDS_VALUE, REG_BINARY, eight, sizeof eight);
+    ReadSettingDword(SWITCH_SECONDS_VALUE, &held.setting);
     EXPECT_EQ(held.setting, 0x11111111) << "a value longer than four bytes is ignored";
     EXPECT_EQ(held.guard, 0x5A5A5A5A);
 
     const BYTE two[2] = {0x34, 0x12};
-    Store("t1", REG_BINARY, two, sizeof two);
-    ReadSettingDword("t1", &held.setting);
+    Store(SWITCH_SECONDS_VALUE, REG_BINARY, two, sizeof two);
+    ReadSettingDword(SWITCH_SECONDS_VALUE, &held.setting);
     EXPECT_EQ(held.setting, 0x11111234) << "a shorter value covers the setting's first bytes";
 
-    Store("t1", REG_SZ, "7", 2);
+    Store(SWITCH_SECONDS_VALUE, REG_SZ, "7", 2);
     held.setting = 0;
-    ReadSettingDword("t1", &held.setting);
+    ReadSettingDword(SWITCH_SECONDS_VALUE, &held.setting);
     EXPECT_EQ(held.setting, '7') << "the type is not looked at";
     EXPECT_EQ(held.guard, 0x5A5A5A5A);
 }
 
 TEST_F(Settings, SwitchSecondsDefaultToFiveAndAreStored) {
     for (int32_t stored : {0, -3}) {
-        WriteSettingDword("t1", stored);
+        WriteSettingDword(SWITCH_SECONDS_VALUE, stored);
         g_slideshow.switchSeconds = 0;
         ReadSwitchSecondsWithDefault();
         EXPECT_EQ(g_slideshow.switchSeconds, 5);
         int32_t back = 0;
-        ReadSettingDword("t1", &back);
+        ReadSettingDword(SWITCH_SECONDS_VALUE, &back);
         EXPECT_EQ(back, 5);
     }
     RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
