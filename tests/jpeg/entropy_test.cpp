@@ -102,7 +102,7 @@ std::vector<Table> StandardTables() {
   Bytes file = ReadFileBytes(DataPath("chelsea-17x17-2x2.jpg"));
   std::vector<Table> tables;
   for (long at = FindMarker(file, 0xC4); at >= 0; at = FindMarker(file, 0xC4, at + 2)) {
-    size_t length = (file[at + 2] << 8) | file[at + 3], i = at + 4, end = at + 2 + length;
+    size_t i = at + 4, end = JpegSegmentEnd(file, at);
     while (i < end) {
       Table t;
       ++i;  // class and identifier

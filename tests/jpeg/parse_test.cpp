@@ -27,17 +27,15 @@ long Segment(const Bytes &b, std::uint8_t code, int nth = 0) {
   return at;
 }
 
-int SegmentLength(const Bytes &b, long at) { return (b[at + 2] << 8) | b[at + 3]; }
-
 // Replaces the whole segment at `at` (marker, length and payload).
 Bytes ReplaceSegment(const Bytes &b, long at, const Bytes &segment) {
   Bytes out(b.begin(), b.begin() + at);
   out.insert(out.end(), segment.begin(), segment.end());
-  out.insert(out.end(), b.begin() + at + 2 + SegmentLength(b, at), b.end());
+  out.insert(out.end(), b.begin() + JpegSegmentEnd(b, at), b.end());
   return out;
 }
 
-Bytes Payload(const Bytes &b, long at) { return Bytes(b.begin() + at + 4, b.begin() + at + 2 + SegmentLength(b, at)); }
+Bytes Payload(const Bytes &b, long at) { return Bytes(b.begin() + at + 4, b.begin() + JpegSegmentEnd(b, at)); }
 
 DecoderResult ResultOf(const Bytes &b) { return DecodeBytes(b, "parse-edit.jpg").result; }
 

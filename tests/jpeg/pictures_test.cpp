@@ -123,7 +123,7 @@ TEST(Pictures, TruncatedScans) {
                            "astronaut-641x481-2x2-rst1.jpg", "rocket-47x31-2x1.jpg"}) {
     Bytes original = ReadFileBytes(DataPath(name));
     long sos = FindMarker(original, 0xDA);
-    size_t scanStart = sos + 2 + ((original[sos + 2] << 8) | original[sos + 3]);
+    size_t scanStart = JpegSegmentEnd(original, sos);
     for (double fraction : {0.0, 0.01, 0.25, 0.5, 0.9, 0.999}) {
       // The length rule wants two bytes more than the SOS segment holds.
       size_t keep = std::max<size_t>(2, static_cast<size_t>((original.size() - scanStart) * fraction));
@@ -153,7 +153,7 @@ TEST(Pictures, CorruptScansDecodeAlikeOnBothCarriers) {
                            "astronaut-641x481-2x1-rst3rows.jpg", "rocket-47x31-1x2.jpg"}) {
     Bytes original = ReadFileBytes(DataPath(name));
     long sos = FindMarker(original, 0xDA);
-    size_t scanStart = sos + 2 + ((original[sos + 2] << 8) | original[sos + 3]);
+    size_t scanStart = JpegSegmentEnd(original, sos);
     for (int round = 0; round < 6; ++round) {
       Bytes b = original;
       int flips = 1 + round * 3;

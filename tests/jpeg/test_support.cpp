@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32

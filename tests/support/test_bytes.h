@@ -62,6 +62,11 @@ inline Bytes JpegSegment(std::uint8_t code, const Bytes& payload) {
     return JpegSegmentWithLength(code, static_cast<int>(payload.size()) + 2, payload);
 }
 
+// The offset just past the segment whose marker is at `at`, by its length field.
+inline std::size_t JpegSegmentEnd(const Bytes& b, std::size_t at) {
+    return at + 2 + ((static_cast<std::size_t>(b[at + 2]) << 8) | b[at + 3]);
+}
+
 // A copy of the whole movable block `block`.
 inline Bytes BlockBytes(HGLOBAL block) {
     const auto* bytes = static_cast<const std::uint8_t*>(GlobalLock(block));
