@@ -32,8 +32,9 @@ inline void PutPixel(std::uint8_t *p, std::int32_t y, std::int32_t cb, std::int3
   p[2] = Clamp(luma + 16 * cr + 4 * cr);
 }
 
-// The general mapping of step 5 for layout (H, V), limited to `columns` x
-// `rows`; the compiler specialises it for each layout and for whole MCUs.
+// The general mapping of an MCU's samples to pixels for layout (H, V), limited
+// to `columns` x `rows`; the compiler specialises it for each layout and for
+// whole MCUs.
 template <int H, int V>
 inline void PutColourMcu(std::uint8_t *dest, const DecoderContext *c, int columns, int rows) {
   const std::int16_t *luma = c->lumaBlocks;
@@ -336,10 +337,10 @@ AVX2_FN void PutGreyBlockAvx2(std::uint8_t *dest, const DecoderContext *c) {
 template <int H, int V>
 inline void PutWholeMcu(std::uint8_t *dest, const DecoderContext *c) {
 #if DUNMERE_AVX2
-  if (!g_jpegLiteralPaths && c->simd >= SIMD_AVX2) return PutWholeMcuAvx2<H, V>(dest, c);
+  if (!c->switches.literalPaths && c->simd >= SIMD_AVX2) return PutWholeMcuAvx2<H, V>(dest, c);
 #endif
 #if DUNMERE_SSE2
-  if (!g_jpegLiteralPaths && c->simd >= SIMD_SSE2) return PutWholeMcuLanes<H, V>(dest, c);
+  if (!c->switches.literalPaths && c->simd >= SIMD_SSE2) return PutWholeMcuLanes<H, V>(dest, c);
 #endif
   PutColourMcu<H, V>(dest, c, 8 * H, 8 * V);
 }
@@ -348,7 +349,7 @@ inline void PutWholeMcu(std::uint8_t *dest, const DecoderContext *c) {
 
 void PutGreyBlock(std::uint8_t *dest, const DecoderContext *c) {
 #if DUNMERE_AVX2
-  if (!g_jpegLiteralPaths && c->simd >= SIMD_AVX2) return PutGreyBlockAvx2(dest, c);
+  if (!c->switches.literalPaths && c->simd >= SIMD_AVX2) return PutGreyBlockAvx2(dest, c);
 #endif
   PutGrey(dest, c, 8, 8);
 }

@@ -37,5 +37,5 @@ DecoderResult DecodeScanToDibCooperative(DecoderContext *context, HGLOBAL *dib) 
 }
 
 DecoderResult DecodeJpegFileCooperative(const char *fileName, HGLOBAL *picture) {
-  return DecodeJpegFileWith(fileName, picture, DecodeScanToDibCooperative);
+  return DecodeJpegFileWith(fileName, picture, DecodeScanToDibCooperative, PRODUCT_SWITCHES);
 }

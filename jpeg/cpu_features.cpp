@@ -11,8 +11,6 @@
 #include <cpuid.h>
 #endif
 
-SimdLevel g_jpegSimdLimit = SIMD_AVX2;
-
 #if DUNMERE_SSE2 && defined(__i386__) && defined(_WIN32)
 namespace {
 
@@ -107,6 +105,5 @@ SimdLevel DetectSimdLevel() {
     known = ProcessorSimdLevel() + 1;
     __atomic_store_n(&g_processorLevelPlusOne, known, __ATOMIC_RELAXED);
   }
-  SimdLevel level = static_cast<SimdLevel>(known - 1);
-  return level < g_jpegSimdLimit ? level : g_jpegSimdLimit;
+  return static_cast<SimdLevel>(known - 1);
 }

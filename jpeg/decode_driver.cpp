@@ -21,6 +21,12 @@ struct Layout {
   PutClipped clipped;
 };
 
+// The transform of a block that the literal reader decoded.
+inline void TransformBlock(const DecoderContext *c, std::int16_t *block) {
+  if (c->switches.literalPaths) return InverseDctReference(block);
+  InverseDct(block, c->simd);
+}
+
 // Decodes one MCU into the coefficient buffers; gives its status.
 int DecodeMcu(DecoderContext *c, const Layout &layout) {
   int lumaCount = layout.lumaBlocks == 0 ? 1 : layout.lumaBlocks;
@@ -30,20 +36,20 @@ int DecodeMcu(DecoderContext *c, const Layout &layout) {
   }
   if (layout.lumaBlocks == 0) {
     int status = DecodeLumaBlock(c);
-    InverseDct(c->lumaBlocks);
+    TransformBlock(c, c->lumaBlocks);
     return status;
   }
   std::int16_t *first = c->lumaBlocks;
   for (int i = 0; i < layout.lumaBlocks; ++i) {
     DecodeLumaBlock(c);
-    InverseDct(c->lumaBlocks);
+    TransformBlock(c, c->lumaBlocks);
     c->lumaBlocks += 64;
   }
   c->lumaBlocks = first;
   DecodeCbBlock(c);
-  InverseDct(c->cbBlock);
+  TransformBlock(c, c->cbBlock);
   int status = DecodeCrBlock(c);
-  InverseDct(c->crBlock);
+  TransformBlock(c, c->crBlock);
   return status;
 }
 
@@ -65,10 +71,7 @@ std::uint16_t CheckRestartMarker(DecoderContext *c) {
     Advance(c, 2);
     if (c->bytesLeft < 0) return 1;
     if (c->bitOffset != 0) Advance(c, 1);
-    std::uint16_t first = c->componentQuant[0][0];
-    c->dcPredictor[0] = static_cast<std::int16_t>(first != 0 ? 1024 / first : 1024);
-    c->dcPredictor[1] = 0;
-    c->dcPredictor[2] = 0;
+    ResetDcPredictors(c, c->componentQuant[0][0]);
     c->bitOffset = 0;
     return 0;
   }
@@ -79,7 +82,7 @@ std::uint16_t CheckRestartMarker(DecoderContext *c) {
 DecoderResult DecodeScanToDib(DecoderContext *c, HGLOBAL *dib) { return RunScanToDib(c, dib, c->height, nullptr); }
 
 DecoderResult RunScanToDib(DecoderContext *c, HGLOBAL *dib, std::uint32_t dibRows, McuGate *gate) {
-  // 1. Preparation, every size in 64 bits.
+  // The DIB block, every size in 64 bits.
   std::uint64_t stride = static_cast<std::uint64_t>(c->width) * 3;
   if (c->width % 4 != 0) stride = (stride & ~static_cast<std::uint64_t>(3)) + 4;
   std::uint64_t bytes = DIB_HEADER_BYTES + (static_cast<std::uint64_t>(dibRows) + SPARE_ROWS) * stride;
@@ -105,16 +108,16 @@ DecoderResult RunScanToDib(DecoderContext *c, HGLOBAL *dib, std::uint32_t dibRow
   header.biSizeImage = static_cast<DWORD>(static_cast<std::uint64_t>(c->height) * stride);
   std::memcpy(block, &header, sizeof header);
   std::uint8_t *pixels = block + DIB_HEADER_BYTES;
-  c->simd = DetectSimdLevel();
+  SimdLevel offered = DetectSimdLevel();
+  c->simd = offered < c->switches.simdLimit ? offered : c->switches.simdLimit;
 
-  // 2. Geometry. A single component is never subsampled against itself: the
-  // grey path works on the 8 x 8 grid whatever factors the frame declares.
+  // The MCU geometry and the right and bottom remainders.
   Layout layout;
   switch (c->samplingMode) {
-    case 1: layout = {1, 8, 8, PutMcuH1V1, PutMcuH1V1Clipped}; break;
-    case 2: layout = {2, 16, 8, PutMcuH2V1, PutMcuH2V1Clipped}; break;
-    case 3: layout = {2, 8, 16, PutMcuH1V2, PutMcuH1V2Clipped}; break;
-    case 4: layout = {4, 16, 16, PutMcuH2V2, PutMcuH2V2Clipped}; break;
+    case SAMPLING_H1V1: layout = {1, 8, 8, PutMcuH1V1, PutMcuH1V1Clipped}; break;
+    case SAMPLING_H2V1: layout = {2, 16, 8, PutMcuH2V1, PutMcuH2V1Clipped}; break;
+    case SAMPLING_H1V2: layout = {2, 8, 16, PutMcuH1V2, PutMcuH1V2Clipped}; break;
+    case SAMPLING_H2V2: layout = {4, 16, 16, PutMcuH2V2, PutMcuH2V2Clipped}; break;
     default: layout = {0, 8, 8, PutGreyBlock, PutGreyBlockClipped}; break;
   }
   const int width = c->width, height = c->height;
@@ -124,7 +127,7 @@ DecoderResult RunScanToDib(DecoderContext *c, HGLOBAL *dib, std::uint32_t dibRow
     return pixels + static_cast<std::ptrdiff_t>(stride) * (height - 1 - y) + 3 * static_cast<std::ptrdiff_t>(x);
   };
 
-  // 4. Traversal.
+  // The traversal: whole MCU rows, then the clipped bottom row.
   int y = 0;
   bool stop = false;
   for (; y + layout.mcuHeight <= fullHeight && !stop; y += layout.mcuHeight) {

@@ -1,7 +1,6 @@
 // The decoder's working record and the routines its steps share (internal).
 // Parsing fills the record; entropy decoding, the inverse DCT and block output work on it.
-#ifndef DUNMERE_JPEG_DECODER_CONTEXT_H
-#define DUNMERE_JPEG_DECODER_CONTEXT_H
+#pragma once
 
 #include <cstdint>
 
@@ -53,8 +52,32 @@ const std::int32_t FAST_AC_VALID = 0x8000;
 #endif
 
 // The widest vector instructions the decode may use: what the processor and
-// the system offer, capped by g_jpegSimdLimit.
+// the system offer, capped by the context's simdLimit.
 enum SimdLevel { SIMD_NONE, SIMD_SSE2, SIMD_AVX2 };
+
+// How the frame's components are laid out in an MCU, from the sampling
+// factors of its components: one grey component, or three whose second and
+// third are 1x1 and whose first is HxV. Any other frame is not decoded.
+enum SamplingMode : std::int16_t {
+    SAMPLING_GREY = 0,
+    SAMPLING_H1V1 = 1,
+    SAMPLING_H2V1 = 2,
+    SAMPLING_H1V2 = 3,
+    SAMPLING_H2V2 = 4,
+    SAMPLING_UNSUPPORTED = 99
+};
+
+// Switches that let tests, the fuzzer and the timing tool run the decode
+// another way than the product does. literalPaths: blocks are decoded with the
+// literal bit reader (PeekBits16/ConsumeBits), transformed with
+// InverseDctReference and written pixel by pixel only, so that the fast
+// carriers can be checked against them. simdLimit: the highest SimdLevel the
+// decode may choose, so that the SSE2 carriers can run on an AVX2 processor.
+struct DecoderSwitches {
+    bool literalPaths;
+    SimdLevel simdLimit;
+};
+constexpr DecoderSwitches PRODUCT_SWITCHES = {false, SIMD_AVX2};
 
 struct FastHuffman {
   std::uint16_t codeEntry[FAST_ENTRIES];
@@ -89,7 +112,6 @@ struct DecoderContext {
   std::uint16_t marker;
   std::uint16_t width;
   std::uint16_t height;
-  std::uint16_t paddedHeight;
   HANDLE file;
   HGLOBAL bufferHandle;
   const std::uint8_t *readPos;
@@ -98,7 +120,6 @@ struct DecoderContext {
   std::uint8_t componentCount;
   ScanComponent scanComponents[4];
   std::uint8_t scanComponentCount;
-  std::uint8_t huffmanSlot;
   HGLOBAL lengthTableHandle[HUFFMAN_SLOTS];
   HGLOBAL symbolTableHandle[HUFFMAN_SLOTS];
   std::uint8_t *lengthTable[HUFFMAN_SLOTS];
@@ -107,7 +128,7 @@ struct DecoderContext {
   std::uint8_t dqtPrecision;
   std::uint8_t dqtSlot;
   std::uint16_t quantTables[4][64];
-  std::int16_t samplingMode;
+  SamplingMode samplingMode;
   std::int16_t dcDiff;
   std::int16_t acValue;
   std::int16_t acRun;
@@ -136,7 +157,8 @@ struct DecoderContext {
   const FastHuffman *acFast[3];
   std::int32_t quantZigzag[3][65]; // componentQuant in zigzag order, [64] = [63]
   FastHuffman fast[HUFFMAN_SLOTS];
-  SimdLevel simd;                  // chosen at the start of the scan
+  SimdLevel simd;                  // chosen at the start of the scan, within switches.simdLimit
+  DecoderSwitches switches;        // PRODUCT_SWITCHES except in tests and tools
   std::uint8_t blockEnd[6];        // per block of the MCU the fast reader decoded
                                    // (luma 0..3, Cb, Cr): the zigzag positions in use
 };
@@ -162,21 +184,53 @@ inline std::uint16_t ReadWord(DecoderContext *c) {
   return w;
 }
 
+// The front end shared by the decode and the information scan.
+// A zeroed context with the given switches, or null when there is no memory for it.
+DecoderContext *CreateDecoderContext(DecoderSwitches switches);
+// Loads the file into the context's buffer and moves to the byte after its SOI.
+DecoderResult OpenJpegStream(DecoderContext *context, const char *fileName);
+// Releases every block the context holds, then the context itself.
+void DestroyDecoderContext(DecoderContext *context);
+// The next marker into context->marker; 105 when the data runs out.
+DecoderResult ReadNextMarker(DecoderContext *context);
+// The length rule of the segments that are read (SOF0, DHT, DQT, SOS): reads
+// the length field L; refused when L is below 2 or fewer than L bytes are left
+// after the field. Gives the payload length L - 2, or -1.
+int ReadSegmentLength(DecoderContext *context);
+// The rule of the segments that are passed over: refused when L is below 2 or
+// the segment runs past the end of the data. Gives L - 2, or -1.
+int ReadSkippedLength(DecoderContext *context);
+// Passes over the segment whose length field is at readPos; 105 when refused.
+DecoderResult SkipSegment(DecoderContext *context);
+// SOF1..SOF3, SOF5..SOF7, SOF9..SOF11, SOF13..SOF15 and DAC.
+bool IsNonBaselineFrame(std::uint16_t marker);
+// The segments the decode passes over: JPG, DNL, DRI, DHP, EXP, APP0..APP15,
+// JPG0..JPG13 and COM.
+bool IsSkippedSegment(std::uint16_t marker);
+SamplingMode ChooseSamplingMode(const FrameComponent *components, int componentCount);
+
+// The DC predictors at the start of the scan and after each restart marker:
+// the luma one starts from 1024 divided by the first entry of its
+// quantisation table (1024 when that entry is 0), the chroma ones from 0.
+inline void ResetDcPredictors(DecoderContext *c, std::uint16_t firstQuantEntry) {
+    c->dcPredictor[0] = static_cast<std::int16_t>(firstQuantEntry != 0 ? 1024 / firstQuantEntry : 1024);
+    c->dcPredictor[1] = 0;
+    c->dcPredictor[2] = 0;
+}
+
 // Parsing.
 void ReleaseDecoder(DecoderContext *context);
 void ParseStartOfFrame(DecoderContext *context, std::uint16_t payloadLength);
 void ParseQuantTables(DecoderContext *context, std::uint16_t payloadLength);
 DecoderResult ParseHuffmanTables(DecoderContext *context, std::uint16_t payloadLength);
 void ParseStartOfScan(DecoderContext *context, std::uint16_t payloadLength);
-// The entry with its driver chosen (DecodeJpegFile passes DecodeScanToDib).
-DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDriver driver);
-// Steps 3 to 6 (load) and 7 (find SOI) of DecodeJpegFile, shared with the information scan.
+// The entry with its driver and switches chosen (DecodeJpegFile passes
+// DecodeScanToDib and PRODUCT_SWITCHES).
+DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDriver driver, DecoderSwitches switches);
+// Reads the whole file into the context's buffer (with FILE_SLACK_BYTES zero bytes after it).
 DecoderResult LoadJpegFile(DecoderContext *context, const char *fileName);
+// Moves past the first SOI; 105 when there is none or no marker follows it directly.
 DecoderResult FindStartOfImage(DecoderContext *context);
-// Step 9a-b: the next marker into context->marker; 105 when the data runs out.
-DecoderResult ReadNextMarker(DecoderContext *context);
-// Skips the segment whose length field is at readPos; 105 when it runs past the end.
-DecoderResult SkipSegment(DecoderContext *context);
 
 // Entropy decoding. BuildHuffmanLookup returns the bytes consumed, or -1 for a table
 // that is not a valid prefix code within `available` bytes (refused with 105).
@@ -194,12 +248,12 @@ int DecodeCrBlock(DecoderContext *context);
 // The blocks of one whole MCU (lumaCount luma blocks, then Cb and Cr when
 // colour), as the three block decoders would decode them one after another,
 // with one fast reader; false (context untouched) where that cannot be done
-// (near the end of the data, or under g_jpegLiteralPaths).
+// (near the end of the data, or under the literal paths switch).
 bool DecodeMcuFast(DecoderContext *context, int lumaCount, bool colour);
 // Prepares the per-scan tables of the block decoders (after ParseStartOfScan).
 void BindScanTables(DecoderContext *context);
 
-// What this processor and system allow (cpu_features.cpp).
+// What this processor and system allow (cpu_features.cpp), whatever the switches.
 SimdLevel DetectSimdLevel();
 #if DUNMERE_SSE2 && defined(__i386__) && defined(_WIN32)
 // Whether the system runs SSE instructions (it saves the XMM registers on a
@@ -208,8 +262,8 @@ SimdLevel DetectSimdLevel();
 bool SystemRunsSse(bool forceFault);
 #endif
 
-// Inverse DCT.
-void InverseDct(std::int16_t *block);
+// Inverse DCT, with the vector carriers up to `simd`.
+void InverseDct(std::int16_t *block, SimdLevel simd);
 // All blocks of an MCU that DecodeMcuFast decoded, using its blockEnd hints.
 void InverseDctMcu(DecoderContext *context, int lumaCount, bool colour);
 void InverseDctReference(std::int16_t *block);
@@ -233,13 +287,7 @@ void PutMcuH2V1Clipped(std::uint8_t *dest, const DecoderContext *context, int co
 void PutMcuH1V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
 void PutMcuH2V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
 
-// Test switch: when set, blocks are decoded with the literal bit reader
-// (PeekBits16/ConsumeBits), transformed with InverseDctReference and written
-// pixel by pixel only, so that tests and the fuzzer can check that the fast
-// carriers compute the same.
-extern bool g_jpegLiteralPaths;
-// Test switch: the highest SimdLevel the decode may choose (SIMD_AVX2 by
-// default), so that tests can run the SSE2 carriers on an AVX2 processor.
-extern SimdLevel g_jpegSimdLimit;
-
-#endif
+// The decode under other switches than the product's, for tests and tools only
+// (switched_decode.cpp; the product never calls it).
+DecoderResult DecodeJpegFileSwitched(const char *fileName, HGLOBAL *picture, bool cooperative,
+                                     DecoderSwitches switches);

@@ -19,7 +19,6 @@
 #include <emmintrin.h>
 #endif
 
-bool g_jpegLiteralPaths = false;
 
 namespace {
 
@@ -106,7 +105,7 @@ int BuildHuffmanLookup(DecoderContext *c, std::uint8_t *lengthTable, std::uint8_
 }
 
 void BindScanTables(DecoderContext *c) {
-  int decoded = c->samplingMode == 0 ? 1 : 3;
+  int decoded = c->samplingMode == SAMPLING_GREY ? 1 : 3;
   for (int comp = 0; comp < decoded; ++comp)
     for (int k = 0; k <= 64; ++k) c->quantZigzag[comp][k] = c->componentQuant[comp][zigzagOrder[k]];
 }
@@ -399,7 +398,7 @@ inline bool FinishReader(const FastReader &r, DecoderContext *c) {
 // Whether the fast reader may start here: not on exhausted data, and not on the
 // 00 of a stuffed pair (PeekBits16 passes over it while ConsumeBits counts it).
 inline bool FastStart(const DecoderContext *c, std::int32_t margin) {
-  return !g_jpegLiteralPaths && c->bytesLeft >= margin && !(c->readPos[0] == 0x00 && c->readPos[-1] == 0xFF);
+  return !c->switches.literalPaths && c->bytesLeft >= margin && !(c->readPos[0] == 0x00 && c->readPos[-1] == 0xFF);
 }
 
 // Decodes a block as the literal reader would, provided no advance inside it

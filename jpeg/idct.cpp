@@ -425,12 +425,11 @@ void InverseDctReference(std::int16_t *block) {
   for (int column = 0; column < 8; ++column) StepLiteral(block + column, 8, 8);
 }
 
-void InverseDct(std::int16_t *block) {
-  if (g_jpegLiteralPaths) return InverseDctReference(block);
+void InverseDct(std::int16_t *block, SimdLevel simd) {
   bool rest = RowHasAc(block);
   for (int row = 1; row < 8 && !rest; ++row) rest = !RowIsZero(block + 8 * row);
   if (!rest) return InverseDctDcOnly(block);
-  InverseDctWithAc(block, DetectSimdLevel());
+  InverseDctWithAc(block, simd);
 }
 
 void InverseDctMcu(DecoderContext *c, int lumaCount, bool colour) {

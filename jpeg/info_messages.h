@@ -1,6 +1,5 @@
 // The information scan's warning: its texts and the box that shows them.
-#ifndef DUNMERE_JPEG_INFO_MESSAGES_H
-#define DUNMERE_JPEG_INFO_MESSAGES_H
+#pragma once
 
 #include <windows.h>
 
@@ -18,5 +17,3 @@ extern const InfoWarningText JPEG_INFO_WARNING_TEXT;
 
 // The system-modal warning box of a scan into a record that was never created.
 void ShowInfoWarning();
-
-#endif

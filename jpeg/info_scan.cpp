@@ -5,7 +5,6 @@
 // stated length and the data left, so malformed files are refused with 105
 // instead of being read past their end.
 #include <cstring>
-#include <new>
 
 #include "decoder_context.h"
 #include "info_messages.h"
@@ -24,36 +23,8 @@ struct ScanTotals {
   FrameComponent components[4];
 };
 
-// The decoder's length rule (for SOF0, DQT and SOS): read L; the segment is
-// refused when L is below 2 or fewer than L bytes are left after the length
-// field. Gives L - 2, or -1.
-int ReadLengthByRule(DecoderContext *c) {
-  std::uint16_t length = ReadWord(c);
-  if (length < 2 || c->bytesLeft < length) return -1;
-  return length - 2;
-}
-
-// For the segments the decoder skips (DRI, COM): read L; refused when L is
-// below `least` or the segment runs past the end of the data. Gives L - 2, or -1.
-int ReadLengthWithin(DecoderContext *c, int least) {
-  std::uint16_t length = ReadWord(c);
-  if (length < least || c->bytesLeft < length - 2) return -1;
-  return length - 2;
-}
-
-bool IsNonBaselineFrame(std::uint16_t m) {
-  return (m >= 0xFFC1 && m <= 0xFFC3) || (m >= 0xFFC5 && m <= 0xFFC7) || (m >= 0xFFC9 && m <= 0xFFCB) ||
-         (m >= 0xFFCD && m <= 0xFFCF) || m == MARKER_DAC;
-}
-
-// DHT, JPG, DNL, DHP, EXP, APP0..APP15 and JPG0..JPG13.
-bool IsSkippedSegment(std::uint16_t m) {
-  return m == MARKER_DHT || m == 0xFFC8 || m == 0xFFDC || m == 0xFFDE || m == 0xFFDF || (m >= 0xFFE0 && m <= 0xFFEF) ||
-         (m >= 0xFFF0 && m <= 0xFFFD);
-}
-
 DecoderResult ReadFrame(DecoderContext *c, JpegInfo *info, ScanTotals *totals) {
-  int payload = ReadLengthByRule(c);
+  int payload = ReadSegmentLength(c);
   if (payload < 6) return DECODER_BAD_STREAM;
   Advance(c, 1);  // sample precision
   info->height = ReadWord(c);
@@ -74,7 +45,7 @@ DecoderResult ReadFrame(DecoderContext *c, JpegInfo *info, ScanTotals *totals) {
 }
 
 DecoderResult ReadQuantTables(DecoderContext *c, ScanTotals *totals) {
-  int n = ReadLengthByRule(c);
+  int n = ReadSegmentLength(c);
   if (n < 0) return DECODER_BAD_STREAM;
   while (n > 0) {
     std::uint8_t precision = ReadByte(c) >> 4;
@@ -96,8 +67,8 @@ DecoderResult ReadQuantTables(DecoderContext *c, ScanTotals *totals) {
 }
 
 DecoderResult ReadRestartInterval(DecoderContext *c, JpegInfo *info) {
-  int payload = ReadLengthWithin(c, 4);
-  if (payload < 0) return DECODER_BAD_STREAM;
+  int payload = ReadSkippedLength(c);
+  if (payload < 2) return DECODER_BAD_STREAM;  // no room for the interval
   info->restartInterval = ReadWord(c);
   Advance(c, payload - 2);  // the decoder skips the whole segment
   return 0;
@@ -107,7 +78,7 @@ DecoderResult ReadRestartInterval(DecoderContext *c, JpegInfo *info) {
 // for a segment that runs past the data, or 101 when the copy's block cannot be
 // obtained (the walk then goes on after the comment).
 DecoderResult ReadComment(DecoderContext *c, JpegInfo *info) {
-  int length = ReadLengthWithin(c, 2);
+  int length = ReadSkippedLength(c);
   if (length < 0) return DECODER_BAD_STREAM;
   info->commentLength = static_cast<std::uint32_t>(length);
   if (info->commentHandle != nullptr) GlobalFree(info->commentHandle);
@@ -150,12 +121,12 @@ DecoderResult WalkSegments(DecoderContext *c, JpegInfo *info, ScanTotals *totals
         r = 0;
       }
     } else if (m == MARKER_SOS) {
-      if (ReadLengthByRule(c) < 0) return DECODER_BAD_STREAM;
+      if (ReadSegmentLength(c) < 0) return DECODER_BAD_STREAM;
       *complete = true;
       return held;
     } else if (IsNonBaselineFrame(m)) {
       return DECODER_NOT_BASELINE;
-    } else if (IsSkippedSegment(m)) {
+    } else if (m == MARKER_DHT || IsSkippedSegment(m)) {
       r = SkipSegment(c);
     } else if (m == MARKER_SOI) {
       held = DECODER_BAD_STREAM;
@@ -203,29 +174,22 @@ DecoderResult ScanJpegInfo(const char *fileName, HGLOBAL *info) {
   if (record == nullptr) return DECODER_LOCK_FAILED;
   ClearRecord(record);
 
-  DecoderContext *c = static_cast<DecoderContext *>(::operator new(sizeof(DecoderContext), std::nothrow));
+  DecoderContext *c = CreateDecoderContext(PRODUCT_SWITCHES);
   if (c == nullptr) {
     GlobalUnlock(*info);
     return DECODER_ALLOC_FAILED;
   }
-  std::memset(c, 0, sizeof *c);
-  c->zigzag = zigzagOrder;
   ScanTotals totals = {};
   bool complete = false;
-  DecoderResult result = LoadJpegFile(c, fileName);
-  if (result == 0) result = FindStartOfImage(c);
+  DecoderResult result = OpenJpegStream(c, fileName);
   if (result == 0) result = WalkSegments(c, record, &totals, &complete);
   if (complete) {
     if (totals.quantEntries != 0) record->averageQuant = static_cast<std::uint16_t>(totals.quantSum / totals.quantEntries);
-    const FrameComponent *f = totals.components;
-    if (totals.componentCount == 3 && f[1].hSampling == 1 && f[1].vSampling == 1 && f[2].hSampling == 1 &&
-        f[2].vSampling == 1) {
-      int h = f[0].hSampling, v = f[0].vSampling;
-      record->samplingMode = h == 2 && v == 2 ? 4 : h == 1 && v == 2 ? 3 : h == 2 && v == 1 ? 2 : h == 1 && v == 1 ? 1 : 0;
-    }
+    // The record shows the colour layouts only; grey and undecodable frames are 0.
+    SamplingMode mode = ChooseSamplingMode(totals.components, totals.componentCount);
+    if (mode != SAMPLING_UNSUPPORTED) record->samplingMode = static_cast<std::uint16_t>(mode);
   }
-  ReleaseDecoder(c);
-  ::operator delete(c);
+  DestroyDecoderContext(c);
   GlobalUnlock(*info);
   return result;
 }

@@ -1,6 +1,5 @@
 // Dunmere's baseline JPEG decoder: a JFIF file in, a 24-bit DIB handle out.
-#ifndef DUNMERE_JPEG_DECODER_H
-#define DUNMERE_JPEG_DECODER_H
+#pragma once
 
 #include <windows.h>
 
@@ -35,5 +34,3 @@ DecoderResult DecodeJpegFileCooperative(const char *fileName, HGLOBAL *picture);
 // A short English meaning of a DecoderResult, for messages ("unknown result"
 // for codes outside the list).
 const char *DescribeDecoderResult(DecoderResult result);
-
-#endif

@@ -6,8 +6,7 @@
 //   ScanJpegInfo("a.jpg", &info);       // a DecoderResult
 //   ... GlobalLock(info) and read the JpegInfo record ...
 //   DestroyJpegInfo(&info);
-#ifndef DUNMERE_JPEG_INFO_H
-#define DUNMERE_JPEG_INFO_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -51,5 +50,3 @@ DecoderResult ScanJpegInfo(const char *fileName, HGLOBAL *info);
 // Frees the record and its comment block and empties `*info`; a null handle
 // does nothing.
 void DestroyJpegInfo(HGLOBAL *info);
-
-#endif

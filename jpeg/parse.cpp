@@ -1,9 +1,6 @@
-// The decoder context and stream parsing. DecodeJpegFile reads the
-// whole file into one movable block, walks its marker segments into a
-// DecoderContext and, at the first SOS, hands over to the decode driver.
-#include <cstring>
-#include <new>
-
+// Stream parsing. DecodeJpegFile reads the whole file into one movable block,
+// walks its marker segments into a DecoderContext and, at the first SOS, hands
+// over to the decode driver.
 #include "decoder_context.h"
 
 const std::uint16_t zigzagOrder[72] = {
@@ -43,18 +40,9 @@ void ReleaseHuffmanSlot(DecoderContext *c, int slot) {
   c->lengthTable[slot] = nullptr;
 }
 
-void EndParse(DecoderContext *c) { c->marker = MARKER_EOI; }
-
-void SetDcStartValues(DecoderContext *c, std::uint16_t firstEntry) {
-  c->dcPredictor[0] = static_cast<std::int16_t>(firstEntry != 0 ? 1024 / firstEntry : 1024);
-  c->dcPredictor[1] = 0;
-  c->dcPredictor[2] = 0;
-}
-
-// A parser that refuses the stream records the code and ends the parse.
+// A parser that refuses the stream records the code; the segment loop then ends the parse.
 void Refuse(DecoderContext *c, DecoderResult code) {
   if (c->refusal == 0) c->refusal = code;
-  EndParse(c);
 }
 
 }  // namespace
@@ -76,7 +64,6 @@ void ParseStartOfFrame(DecoderContext *c, std::uint16_t payloadLength) {
   std::uint8_t precision = ReadByte(c);
   c->height = ReadWord(c);
   c->width = ReadWord(c);
-  c->paddedHeight = static_cast<std::uint16_t>((c->height + 7) & ~7);
   c->componentCount = ReadByte(c);
   if (precision != 8 || c->width == 0 || c->height == 0 || c->componentCount > 4 ||
       payloadLength < 6 + 3 * c->componentCount)
@@ -105,7 +92,7 @@ void ParseQuantTables(DecoderContext *c, std::uint16_t n) {
     for (int j = 0; j < 64; ++j) table[zigzagOrder[j]] = entryBytes == 1 ? ReadByte(c) : ReadWord(c);
     n = static_cast<std::uint16_t>(n - 64 * entryBytes);
     c->quantDefined |= 1 << c->dqtSlot;
-    SetDcStartValues(c, c->quantTables[0][0]);
+    ResetDcPredictors(c, c->quantTables[0][0]);
   }
 }
 
@@ -122,7 +109,6 @@ DecoderResult ParseHuffmanTables(DecoderContext *c, std::uint16_t n) {
       return 0;
     }
     int slot = b <= 15 ? b : b - 12;
-    c->huffmanSlot = static_cast<std::uint8_t>(slot);
     ReleaseHuffmanSlot(c, slot);  // a slot defined again gets new tables
 
     DecoderResult failure = 0;
@@ -141,7 +127,6 @@ DecoderResult ParseHuffmanTables(DecoderContext *c, std::uint16_t n) {
     ReleaseBlock(&lengthsHandle, lengths);
     if (!obtained) {
       ReleaseHuffmanSlot(c, slot);
-      EndParse(c);
       return DECODER_LOCK_FAILED;
     }
     if (used < 0) {
@@ -154,7 +139,6 @@ DecoderResult ParseHuffmanTables(DecoderContext *c, std::uint16_t n) {
 }
 
 void ParseStartOfScan(DecoderContext *c, std::uint16_t payloadLength) {
-  c->samplingMode = 99;
   if (payloadLength < 1) return Refuse(c, DECODER_BAD_STREAM);
   c->scanComponentCount = ReadByte(c);
   int ns = c->scanComponentCount;
@@ -169,26 +153,18 @@ void ParseStartOfScan(DecoderContext *c, std::uint16_t payloadLength) {
 
   if (!c->frameSeen) return Refuse(c, DECODER_BAD_STREAM);
   const FrameComponent *f = c->frameComponents;
-  if (c->componentCount == 3 && f[1].hSampling == 1 && f[1].vSampling == 1 && f[2].hSampling == 1 &&
-      f[2].vSampling == 1) {
-    int h = f[0].hSampling, v = f[0].vSampling;
-    c->samplingMode = h == 2 && v == 2 ? 4 : h == 1 && v == 2 ? 3 : h == 2 && v == 1 ? 2 : h == 1 && v == 1 ? 1 : 99;
-  } else if (c->componentCount == 1) {
-    c->samplingMode = 0;
-  }
-  if (c->samplingMode == 99) return Refuse(c, DECODER_BAD_STREAM);
+  c->samplingMode = ChooseSamplingMode(f, c->componentCount);
+  if (c->samplingMode == SAMPLING_UNSUPPORTED) return Refuse(c, DECODER_BAD_STREAM);
 
   // Scan component c is paired with frame component c by position. Every
   // component the layout decodes must be in the scan and use defined tables.
-  int decoded = c->samplingMode == 0 ? 1 : 3;
+  int decoded = c->samplingMode == SAMPLING_GREY ? 1 : 3;
   if (ns < decoded) return Refuse(c, DECODER_BAD_STREAM);
   for (int i = 0; i < decoded; ++i) {
     const ScanComponent &s = c->scanComponents[i];
     if (s.dcSlot > 3 || s.acSlot > 7 || c->lengthTable[s.dcSlot] == nullptr ||
-        c->lengthTable[s.acSlot] == nullptr || !(c->quantDefined & (1 << f[i].quantSlot))) {
-      c->samplingMode = 99;
+        c->lengthTable[s.acSlot] == nullptr || !(c->quantDefined & (1 << f[i].quantSlot)))
       return Refuse(c, DECODER_BAD_STREAM);
-    }
     c->dcLength[i] = c->lengthTable[s.dcSlot];
     c->dcSymbol[i] = c->symbolTable[s.dcSlot];
     c->acLength[i] = c->lengthTable[s.acSlot];
@@ -230,63 +206,10 @@ DecoderResult LoadJpegFile(DecoderContext *c, const char *fileName) {
   return result;
 }
 
-DecoderResult FindStartOfImage(DecoderContext *c) {
-  for (;;) {
-    while (c->readPos[0] != 0xFF) {
-      Advance(c, 1);
-      if (c->bytesLeft <= 0) return DECODER_BAD_STREAM;
-    }
-    c->marker = ReadWord(c);
-    if (c->marker == MARKER_EOI || c->bytesLeft <= 0) return DECODER_BAD_STREAM;
-    if (c->marker == MARKER_SOI) break;
-  }
-  return c->readPos[0] == 0xFF ? 0 : DECODER_BAD_STREAM;
-}
-
-DecoderResult ReadNextMarker(DecoderContext *c) {
-  while (c->readPos[0] != 0xFF) {
-    Advance(c, 1);
-    if (c->bytesLeft < 0) return DECODER_BAD_STREAM;
-  }
-  std::uint8_t first = ReadByte(c);
-  if (c->bytesLeft < 0) return DECODER_BAD_STREAM;
-  std::uint8_t second = ReadByte(c);
-  if (c->bytesLeft < 0) return DECODER_BAD_STREAM;
-  c->marker = static_cast<std::uint16_t>((first << 8) | second);
-  return 0;
-}
-
-// Skipping moves readPos and bytesLeft together to the first byte after the
-// segment. A length below 2 (shorter than its own field) is refused.
-DecoderResult SkipSegment(DecoderContext *c) {
-  std::uint16_t length = ReadWord(c);
-  if (length < 2) return DECODER_BAD_STREAM;
-  Advance(c, length - 2);
-  return c->bytesLeft < 0 ? DECODER_BAD_STREAM : 0;
-}
-
 namespace {
 
-// The length rule: read L; refuse when fewer than L bytes are left after it
-// (or when L is below 2). Gives the payload length L - 2, or -1.
-int ReadSegmentLength(DecoderContext *c) {
-  std::uint16_t length = ReadWord(c);
-  if (length < 2 || c->bytesLeft < length) return -1;
-  return length - 2;
-}
-
-bool IsNonBaselineFrame(std::uint16_t m) {
-  return (m >= 0xFFC1 && m <= 0xFFC3) || (m >= 0xFFC5 && m <= 0xFFC7) || (m >= 0xFFC9 && m <= 0xFFCB) ||
-         (m >= 0xFFCD && m <= 0xFFCF) || m == MARKER_DAC;
-}
-
-bool IsSkippedSegment(std::uint16_t m) {
-  return m == 0xFFC8 || (m >= 0xFFDC && m <= 0xFFDF) || (m >= 0xFFE0 && m <= 0xFFEF) || (m >= 0xFFF0 && m <= 0xFFFE);
-}
-
-// The segment loop (step 9). Gives the call's result.
+// The segment loop, from the byte after SOI to the first SOS. Gives the call's result.
 DecoderResult RunSegmentLoop(DecoderContext *c, HGLOBAL *picture, ScanDriver driver) {
-  DecoderResult held = 0;
   c->refusal = 0;
   for (;;) {
     if (ReadNextMarker(c) != 0) return DECODER_BAD_STREAM;
@@ -312,30 +235,25 @@ DecoderResult RunSegmentLoop(DecoderContext *c, HGLOBAL *picture, ScanDriver dri
       return DECODER_NOT_BASELINE;
     } else if (IsSkippedSegment(m)) {
       if (SkipSegment(c) != 0) return DECODER_BAD_STREAM;
-    } else if (m == MARKER_SOI) {
-      held = DECODER_BAD_STREAM;
     } else if (m == MARKER_EOI) {
-      // The parse ended before any SOS: no picture was made, so never 0.
-      (void)held;
-      return DECODER_BAD_STREAM;
+      return DECODER_BAD_STREAM;  // the parse ended before any SOS: no picture was made
     }
-    // RST0..RST7, 0xFF00..0xFFBF and 0xFFFF: nothing.
+    // SOI, RST0..RST7, 0xFF00..0xFFBF and 0xFFFF: nothing. (A second SOI
+    // matters to the information scan only: the decode's result comes from its
+    // SOS or EOI.)
   }
 }
 
 }  // namespace
 
-DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDriver driver) {
-  DecoderContext *c = static_cast<DecoderContext *>(::operator new(sizeof(DecoderContext), std::nothrow));
+DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDriver driver, DecoderSwitches switches) {
+  DecoderContext *c = CreateDecoderContext(switches);
   if (picture != nullptr && *picture != nullptr) {
     GlobalFree(*picture);
     *picture = nullptr;
   }
   if (c == nullptr) return DECODER_ALLOC_FAILED;
-  std::memset(c, 0, sizeof *c);
-  c->zigzag = zigzagOrder;
-  DecoderResult result = LoadJpegFile(c, fileName);
-  if (result == 0) result = FindStartOfImage(c);
+  DecoderResult result = OpenJpegStream(c, fileName);
   if (result == 0) {
     DecoderResult failure = 0;
     if (!ObtainBlock(&c->lumaBlocksHandle, &c->lumaBlocks, 288 * 2, &failure) ||
@@ -344,17 +262,16 @@ DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDri
       result = failure;
   }
   if (result == 0) result = RunSegmentLoop(c, picture, driver);
-  ReleaseDecoder(c);
+  DestroyDecoderContext(c);
   if (result != 0 && picture != nullptr && *picture != nullptr) {
     GlobalFree(*picture);
     *picture = nullptr;
   }
-  ::operator delete(c);
   return result;
 }
 
 DecoderResult DecodeJpegFile(const char *fileName, HGLOBAL *picture) {
-  return DecodeJpegFileWith(fileName, picture, DecodeScanToDib);
+  return DecodeJpegFileWith(fileName, picture, DecodeScanToDib, PRODUCT_SWITCHES);
 }
 
 const char *DescribeDecoderResult(DecoderResult result) {

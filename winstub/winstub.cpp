@@ -14,8 +14,8 @@
 
 namespace {
 
-const std::uint32_t kBlockMagic = 0x4B4C4247u;  // "GBLK"
-const std::uint32_t kFileMagic = 0x454C4946u;   // "FILE"
+const std::uint32_t BLOCK_MAGIC = 0x4B4C4247u;  // "GBLK"
+const std::uint32_t FILE_MAGIC = 0x454C4946u;   // "FILE"
 
 struct Block {
   std::uint32_t magic;
@@ -52,13 +52,13 @@ bool Fails(WinstubCall call) {
 
 Block *AsBlock(HGLOBAL mem) {
   Block *b = static_cast<Block *>(mem);
-  return (b != nullptr && b->magic == kBlockMagic) ? b : nullptr;
+  return (b != nullptr && b->magic == BLOCK_MAGIC) ? b : nullptr;
 }
 
 File *AsFile(HANDLE h) {
   if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
   File *f = static_cast<File *>(h);
-  return f->magic == kFileMagic ? f : nullptr;
+  return f->magic == FILE_MAGIC ? f : nullptr;
 }
 
 }  // namespace
@@ -86,7 +86,7 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
     std::free(b);
     return nullptr;
   }
-  b->magic = kBlockMagic;
+  b->magic = BLOCK_MAGIC;
   b->locks = 0;
   b->size = bytes;
   ++g_liveBlocks;
@@ -167,7 +167,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     close(fd);
     return INVALID_HANDLE_VALUE;
   }
-  f->magic = kFileMagic;
+  f->magic = FILE_MAGIC;
   f->fd = fd;
   return f;
 }

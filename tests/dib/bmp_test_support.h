@@ -1,44 +1,19 @@
-// Helpers shared by the bitmap-file tests: raw file bytes, the ImageMagick
-// samples and their expected pixels, pixels read out of a DIB handle, and the
+// Helpers shared by the bitmap-file tests: the ImageMagick samples and their
+// expected pixels, pixels read out of a DIB handle, and the
 // number of _lread and _lwrite calls made (the stand-in counts them natively;
 // under Wine the test program's own imports are redirected through counters).
 #pragma once
 
 #include "dib.h"
+#include "test_files.h"
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
 using Rgb = std::array<uint8_t, 3>;
-
-inline Bytes ReadFileBytes(const std::string& path) {
-    Bytes bytes;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        uint8_t buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-        std::fclose(f);
-    }
-    return bytes;
-}
-
-inline bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
-
-inline bool FileExists(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f) std::fclose(f);
-    return f != nullptr;
-}
 
 // One ImageMagick-made file in samples/ (see make-bmp-samples).
 struct Sample {
@@ -104,13 +79,6 @@ inline std::vector<Rgb> DibPixels(HGLOBAL dib) {
         for (int x = 0; x < h.biWidth; ++x) pixels.push_back(DibPixel(bytes, x, y));
     GlobalUnlock(dib);
     return pixels;
-}
-
-inline Bytes BlockBytes(HGLOBAL dib) {
-    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
-    Bytes copy(bytes, bytes + GlobalSize(dib));
-    GlobalUnlock(dib);
-    return copy;
 }
 
 inline BITMAPINFOHEADER BlockHeader(HGLOBAL dib) {

@@ -23,23 +23,20 @@ enum : size_t {
     BI_CLR_USED = 46, TABLE = 54
 };
 
-void Put32(Bytes& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); }
-void Put16(Bytes& b, size_t at, uint16_t v) { std::memcpy(&b[at], &v, 2); }
-
 // A sound 4 × 3 picture with `entries` colours in its table (biClrUsed says
 // so): 14 + 40 + 4 × entries bytes, then the rows.
 Bytes PictureFile(WORD bits = 8, uint32_t entries = 4) {
     const uint32_t rowBytes = (4 * bits + 31) / 32 * 4, offBits = TABLE + 4 * entries;
     Bytes b(offBits + 3 * rowBytes);
-    Put16(b, 0, 0x4D42);
-    Put32(b, BF_SIZE, uint32_t(b.size()));
-    Put32(b, BF_OFF_BITS, offBits);
-    Put32(b, BI_SIZE, 40);
-    Put32(b, BI_WIDTH, 4);
-    Put32(b, BI_HEIGHT, 3);
-    Put16(b, 26, 1);
-    Put16(b, BI_BIT_COUNT, bits);
-    Put32(b, BI_CLR_USED, entries);
+    PutLe16(b, 0, 0x4D42);
+    PutLe32(b, BF_SIZE, uint32_t(b.size()));
+    PutLe32(b, BF_OFF_BITS, offBits);
+    PutLe32(b, BI_SIZE, 40);
+    PutLe32(b, BI_WIDTH, 4);
+    PutLe32(b, BI_HEIGHT, 3);
+    PutLe16(b, 26, 1);
+    PutLe16(b, BI_BIT_COUNT, bits);
+    PutLe32(b, BI_CLR_USED, entries);
     for (uint32_t i = 0; i < entries; ++i) b[TABLE + 4 * i + 2] = uint8_t(60 * i);  // red ramp
     for (uint32_t i = 0; i < 3 * rowBytes; ++i) b[offBits + i] = uint8_t(i % 4);
     return b;
@@ -50,14 +47,14 @@ Bytes EightBitFile() { return PictureFile(); }
 // A sound 1 × 1 picture at 1 bit with the core header: 36 bytes in all.
 Bytes TinyCoreFile() {
     Bytes b(14 + 12 + 6 + 4);
-    Put16(b, 0, 0x4D42);
-    Put32(b, BF_SIZE, uint32_t(b.size()));
-    Put32(b, BF_OFF_BITS, 14 + 12 + 6);
-    Put32(b, BI_SIZE, 12);
-    Put16(b, 18, 1);  // bcWidth
-    Put16(b, 20, 1);  // bcHeight
-    Put16(b, 22, 1);  // bcPlanes
-    Put16(b, 24, 1);  // bcBitCount
+    PutLe16(b, 0, 0x4D42);
+    PutLe32(b, BF_SIZE, uint32_t(b.size()));
+    PutLe32(b, BF_OFF_BITS, 14 + 12 + 6);
+    PutLe32(b, BI_SIZE, 12);
+    PutLe16(b, 18, 1);  // bcWidth
+    PutLe16(b, 20, 1);  // bcHeight
+    PutLe16(b, 22, 1);  // bcPlanes
+    PutLe16(b, 24, 1);  // bcBitCount
     b[26 + 3] = b[26 + 4] = b[26 + 5] = 0xFF;  // second triple white
     b[32] = 0x80;                               // the one pixel: entry 1
     return b;
@@ -75,28 +72,28 @@ struct Case {
 
 const std::vector<Case>& RefusedCases() {
     static const std::vector<Case> cases = {
-        {"top-down run-length data", [](Bytes& b) { Put32(b, BI_HEIGHT, uint32_t(-3)); Put32(b, BI_COMPRESSION, BI_RLE8); }},
-        {"zero height", [](Bytes& b) { Put32(b, BI_HEIGHT, 0); }},
-        {"zero width", [](Bytes& b) { Put32(b, BI_WIDTH, 0); }},
-        {"negative width", [](Bytes& b) { Put32(b, BI_WIDTH, uint32_t(-4)); }},
-        {"most negative height", [](Bytes& b) { Put32(b, BI_HEIGHT, 0x80000000u); }},
-        {"row bits past 32 bits", [](Bytes& b) { Put32(b, BI_WIDTH, 0x08000000); Put16(b, BI_BIT_COUNT, 32); }},
-        {"depth past 32 bits", [](Bytes& b) { Put32(b, BI_WIDTH, 0x00020000); Put16(b, BI_BIT_COUNT, 0xFFFF); Put32(b, BI_CLR_USED, 0); }},
-        {"image past 32 bits", [](Bytes& b) { Put32(b, BI_WIDTH, 0x10000); Put32(b, BI_HEIGHT, 0x10000); }},
+        {"top-down run-length data", [](Bytes& b) { PutLe32(b, BI_HEIGHT, uint32_t(-3)); PutLe32(b, BI_COMPRESSION, BI_RLE8); }},
+        {"zero height", [](Bytes& b) { PutLe32(b, BI_HEIGHT, 0); }},
+        {"zero width", [](Bytes& b) { PutLe32(b, BI_WIDTH, 0); }},
+        {"negative width", [](Bytes& b) { PutLe32(b, BI_WIDTH, uint32_t(-4)); }},
+        {"most negative height", [](Bytes& b) { PutLe32(b, BI_HEIGHT, 0x80000000u); }},
+        {"row bits past 32 bits", [](Bytes& b) { PutLe32(b, BI_WIDTH, 0x08000000); PutLe16(b, BI_BIT_COUNT, 32); }},
+        {"depth past 32 bits", [](Bytes& b) { PutLe32(b, BI_WIDTH, 0x00020000); PutLe16(b, BI_BIT_COUNT, 0xFFFF); PutLe32(b, BI_CLR_USED, 0); }},
+        {"image past 32 bits", [](Bytes& b) { PutLe32(b, BI_WIDTH, 0x10000); PutLe32(b, BI_HEIGHT, 0x10000); }},
         {"24-bit image past 32 bits", [](Bytes& b) {
-             Put32(b, BI_WIDTH, 40000); Put32(b, BI_HEIGHT, 40000); Put16(b, BI_BIT_COUNT, 24); Put32(b, BI_CLR_USED, 0); }},
-        {"huge picture, small file", [](Bytes& b) { Put32(b, BI_WIDTH, 20000); Put32(b, BI_HEIGHT, 20000); }},
-        {"huge stated image size", [](Bytes& b) { Put32(b, BI_SIZE_IMAGE, 0xFFFFFFF0u); }},
-        {"huge run-length data", [](Bytes& b) { Put32(b, BI_COMPRESSION, BI_RLE8); Put32(b, BI_SIZE_IMAGE, 0x7FFFFFF0u); }},
+             PutLe32(b, BI_WIDTH, 40000); PutLe32(b, BI_HEIGHT, 40000); PutLe16(b, BI_BIT_COUNT, 24); PutLe32(b, BI_CLR_USED, 0); }},
+        {"huge picture, small file", [](Bytes& b) { PutLe32(b, BI_WIDTH, 20000); PutLe32(b, BI_HEIGHT, 20000); }},
+        {"huge stated image size", [](Bytes& b) { PutLe32(b, BI_SIZE_IMAGE, 0xFFFFFFF0u); }},
+        {"huge run-length data", [](Bytes& b) { PutLe32(b, BI_COMPRESSION, BI_RLE8); PutLe32(b, BI_SIZE_IMAGE, 0x7FFFFFF0u); }},
         // Each of these files holds the whole table its header names.
         {"3 colours at 1 bit", [](Bytes& b) { b = PictureFile(1, 3); }},
         {"17 colours at 4 bits", [](Bytes& b) { b = PictureFile(4, 17); }},
         {"257 colours at 8 bits", [](Bytes& b) { b = PictureFile(8, 257); }},
         {"257 colours at 24 bits", [](Bytes& b) { b = PictureFile(24, 257); }},
-        {"colour count past 16 bits", [](Bytes& b) { Put32(b, BI_CLR_USED, 0x10004); }},
-        {"offset past the end", [](Bytes& b) { Put32(b, BF_OFF_BITS, uint32_t(b.size() + 1)); }},
-        {"offset at 4 GB", [](Bytes& b) { Put32(b, BF_OFF_BITS, 0xFFFFFFFFu); }},
-        {"rows crossing the end", [](Bytes& b) { Put32(b, BF_OFF_BITS, uint32_t(b.size() - 11)); }},
+        {"colour count past 16 bits", [](Bytes& b) { PutLe32(b, BI_CLR_USED, 0x10004); }},
+        {"offset past the end", [](Bytes& b) { PutLe32(b, BF_OFF_BITS, uint32_t(b.size() + 1)); }},
+        {"offset at 4 GB", [](Bytes& b) { PutLe32(b, BF_OFF_BITS, 0xFFFFFFFFu); }},
+        {"rows crossing the end", [](Bytes& b) { PutLe32(b, BF_OFF_BITS, uint32_t(b.size() - 11)); }},
         {"last row byte missing", [](Bytes& b) { b.pop_back(); }},
         {"more than the last row's padding missing", [](Bytes& b) { b = PictureFile(4, 16); b.resize(b.size() - 3); }},
         {"colour table cut", [](Bytes& b) { b.resize(TABLE + 10); }},
@@ -104,9 +101,9 @@ const std::vector<Case>& RefusedCases() {
         {"file header only", [](Bytes& b) { b.resize(14); }},
         {"just BM", [](Bytes& b) { b.resize(2); }},
         {"empty file", [](Bytes& b) { b.clear(); }},
-        {"header size 0", [](Bytes& b) { Put32(b, BI_SIZE, 0); }},
-        {"header size 64", [](Bytes& b) { Put32(b, BI_SIZE, 64); }},
-        {"header size 108", [](Bytes& b) { Put32(b, BI_SIZE, 108); }},
+        {"header size 0", [](Bytes& b) { PutLe32(b, BI_SIZE, 0); }},
+        {"header size 64", [](Bytes& b) { PutLe32(b, BI_SIZE, 64); }},
+        {"header size 108", [](Bytes& b) { PutLe32(b, BI_SIZE, 108); }},
     };
     return cases;
 }
@@ -134,9 +131,9 @@ TEST(MalformedBmp, EachLieGivesNull) {
 
 TEST(MalformedBmp, CoreFilesThatLie) {
     struct { const char* what; std::function<void(Bytes&)> change; } cases[] = {
-        {"zero width", [](Bytes& b) { Put16(b, 18, 0); }},
-        {"zero height", [](Bytes& b) { Put16(b, 20, 0); }},
-        {"image past 32 bits", [](Bytes& b) { Put16(b, 18, 0xFFFF); Put16(b, 20, 0xFFFF); Put16(b, 24, 24); }},
+        {"zero width", [](Bytes& b) { PutLe16(b, 18, 0); }},
+        {"zero height", [](Bytes& b) { PutLe16(b, 20, 0); }},
+        {"image past 32 bits", [](Bytes& b) { PutLe16(b, 18, 0xFFFF); PutLe16(b, 20, 0xFFFF); PutLe16(b, 24, 24); }},
         {"table cut", [](Bytes& b) { b.resize(14 + 12 + 4); }},
         {"header cut", [](Bytes& b) { b.resize(14 + 11); }},
         {"row missing", [](Bytes& b) { b.resize(b.size() - 4); }},
@@ -168,7 +165,7 @@ TEST(MalformedBmp, SoundNeighboursStillLoad) {
 
     // Offset 0 in a file with the file header: the rows follow the table.
     Bytes file = EightBitFile();
-    Put32(file, BF_OFF_BITS, 0);
+    PutLe32(file, BF_OFF_BITS, 0);
     dib = LoadBytes(file);
     ASSERT_NE(dib, nullptr);
     EXPECT_EQ(DibPixels(dib), pixels);
@@ -176,7 +173,7 @@ TEST(MalformedBmp, SoundNeighboursStillLoad) {
 
     // A stated image size below what the rows take is raised to it.
     file = EightBitFile();
-    Put32(file, BI_SIZE_IMAGE, 5);
+    PutLe32(file, BI_SIZE_IMAGE, 5);
     dib = LoadBytes(file);
     ASSERT_NE(dib, nullptr);
     EXPECT_EQ(BlockHeader(dib).biSizeImage, 12u);
@@ -193,7 +190,7 @@ TEST(MalformedBmp, SoundNeighboursStillLoad) {
 
     // Top-down rows (rows 0 and 2 swapped) load as they stand, the height kept negative.
     file = EightBitFile();
-    Put32(file, BI_HEIGHT, uint32_t(-3));
+    PutLe32(file, BI_HEIGHT, uint32_t(-3));
     std::swap_ranges(file.begin() + 70, file.begin() + 74, file.begin() + 78);
     dib = LoadBytes(file);
     ASSERT_NE(dib, nullptr);
@@ -212,8 +209,8 @@ TEST(MalformedBmp, SoundNeighboursStillLoad) {
 
     // Bitfields with the depth's own masks (5:5:5 at 16 bits) are plain rows.
     file = PictureFile(16, 0);
-    Put32(file, BI_COMPRESSION, BI_BITFIELDS);
-    Put32(file, BF_OFF_BITS, TABLE + 12);
+    PutLe32(file, BI_COMPRESSION, BI_BITFIELDS);
+    PutLe32(file, BF_OFF_BITS, TABLE + 12);
     file.insert(file.begin() + TABLE, {0x00, 0x7C, 0, 0, 0xE0, 0x03, 0, 0, 0x1F, 0, 0, 0});
     dib = LoadBytes(file);
     ASSERT_NE(dib, nullptr);

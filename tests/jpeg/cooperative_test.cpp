@@ -60,8 +60,7 @@ bool QuitMessageWaiting(int *exitCode) {
 
 void SetFrameHeight(Bytes *b, int height) {
   long sof = FindMarker(*b, 0xC0);
-  (*b)[sof + 5] = static_cast<std::uint8_t>(height >> 8);
-  (*b)[sof + 6] = static_cast<std::uint8_t>(height & 0xFF);
+  PutBe16(*b, sof + 5, height);
 }
 
 }  // namespace
@@ -75,18 +74,18 @@ TEST(Cooperative, EmptyQueueDecodesEveryTestPictureAsTheOrdinaryEntry) {
 }
 
 TEST(Cooperative, TruncatedAndTallPictures) {
-  Bytes original = ReadBytes(DataPath("coffee-641x481-1x2.jpg"));
+  Bytes original = ReadFileBytes(DataPath("coffee-641x481-1x2.jpg"));
   Bytes cut(original.begin(), original.begin() + original.size() / 3);
-  WriteBytes(WorkPath("coop-cut.jpg"), cut);
+  WriteFileBytes(WorkPath("coop-cut.jpg"), cut);
   ExpectSameDecode(WorkPath("coop-cut.jpg"));
   // Heights from 65,529 round up to 65,536 rows: the block must hold them all
   // (the data runs out after a few rows; the rows are written from the top,
   // at the far end of the block).
   for (int height : {65529, 65535}) {
     for (const char *name : {"chelsea-17x17-grey.jpg", "chelsea-17x17-2x2.jpg"}) {
-      Bytes b = ReadBytes(DataPath(name));
+      Bytes b = ReadFileBytes(DataPath(name));
       SetFrameHeight(&b, height);
-      WriteBytes(WorkPath("coop-tall.jpg"), b);
+      WriteFileBytes(WorkPath("coop-tall.jpg"), b);
       ExpectSameDecode(WorkPath("coop-tall.jpg"));
     }
   }

@@ -154,7 +154,7 @@ struct Pinger {
   }
 };
 
-const char *kLarge = "bench/mosaic-2560x1600-2x2.jpg";  // 16,000 whole MCUs
+const char *LARGE_PICTURE = "bench/mosaic-2560x1600-2x2.jpg";  // 16,000 whole MCUs
 
 }  // namespace
 
@@ -172,7 +172,7 @@ TEST_F(CooperativeUnderWine, QueuedMessagesAreDispatchedBeforeTheFirstWholeMcu) 
 }
 
 TEST_F(CooperativeUnderWine, WindowKeepsAnsweringDuringALongDecode) {
-  std::string path = DataPath(kLarge);
+  std::string path = DataPath(LARGE_PICTURE);
   Decoded reference = DecodeFile(path);
   ASSERT_EQ(reference.result, 0);
   ASSERT_EQ(DibWidth(reference), 2560);
@@ -202,7 +202,7 @@ TEST_F(CooperativeUnderWine, WindowKeepsAnsweringDuringALongDecode) {
 }
 
 TEST_F(CooperativeUnderWine, QuitMessageDuringTheDecodeEndsItAndIsPostedAgain) {
-  std::string path = DataPath(kLarge);
+  std::string path = DataPath(LARGE_PICTURE);
   Decoded reference = DecodeFile(path);
   ASSERT_EQ(reference.result, 0);
   g_quitAfterPings = 2;

@@ -70,7 +70,7 @@ struct Rig {
     c->dcFast[0] = &c->fast[0];
     c->acFast[0] = &c->fast[4];
     c->componentQuant[0] = c->quantTables[0];
-    c->samplingMode = 0;
+    c->samplingMode = SAMPLING_GREY;
     BindScanTables(c.get());
   }
 };
@@ -99,10 +99,10 @@ Bytes Pack(const std::string &bits, bool stuff = true) {
 // The DC and AC luminance tables of ITU T.81 Annex K (K.3, K.5), as cjpeg writes
 // them into a file without -optimize: taken from one of the test pictures.
 std::vector<Table> StandardTables() {
-  Bytes file = ReadBytes(DataPath("chelsea-17x17-2x2.jpg"));
+  Bytes file = ReadFileBytes(DataPath("chelsea-17x17-2x2.jpg"));
   std::vector<Table> tables;
   for (long at = FindMarker(file, 0xC4); at >= 0; at = FindMarker(file, 0xC4, at + 2)) {
-    size_t length = (file[at + 2] << 8) | file[at + 3], i = at + 4, end = at + 2 + length;
+    size_t i = at + 4, end = JpegSegmentEnd(file, at);
     while (i < end) {
       Table t;
       ++i;  // class and identifier
@@ -303,9 +303,8 @@ std::vector<std::int16_t> DecodeBoth(Rig &rig, const std::string &bits, std::int
     std::int16_t block[288];
     std::memset(block, 0x55, sizeof block);
     rig.c->lumaBlocks = block;
-    g_jpegLiteralPaths = literal != 0;
+    rig.c->switches.literalPaths = literal != 0;
     DecodeLumaBlock(rig.c.get());
-    g_jpegLiteralPaths = false;
     blocks[literal].assign(block, block + 64);
   }
   EXPECT_EQ(blocks[0], blocks[1]) << bits;

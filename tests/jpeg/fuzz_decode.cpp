@@ -34,14 +34,9 @@ struct Outcome {
 };
 
 Outcome Decode(bool literal, bool cooperative = false, SimdLevel limit = SIMD_AVX2) {
-  g_jpegLiteralPaths = literal;
-  g_jpegSimdLimit = limit;
   HGLOBAL picture = nullptr;
   Outcome o;
-  o.result = cooperative ? DecodeJpegFileCooperative(InputPath().c_str(), &picture)
-                         : DecodeJpegFile(InputPath().c_str(), &picture);
-  g_jpegLiteralPaths = false;
-  g_jpegSimdLimit = SIMD_AVX2;
+  o.result = DecodeJpegFileSwitched(InputPath().c_str(), &picture, cooperative, DecoderSwitches{literal, limit});
   if (o.result != 0) {
     if (picture != nullptr) std::abort();  // the variable must be empty on failure
     return o;

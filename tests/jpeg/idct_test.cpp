@@ -9,7 +9,7 @@
 
 TEST(InverseDct, ZeroBlockStaysZero) {
   std::int16_t block[64] = {};
-  InverseDct(block);
+  InverseDct(block, DetectSimdLevel());
   for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], 0);
 }
 
@@ -17,12 +17,12 @@ TEST(InverseDct, DcOnlyGivesDcShiftedRightByThree) {
   for (int dc : {8, 1024, -9, 2047, -32768, 32767, 1}) {
     std::int16_t block[64] = {};
     block[0] = static_cast<std::int16_t>(dc);
-    InverseDct(block);
+    InverseDct(block, DetectSimdLevel());
     for (int i = 0; i < 64; ++i) ASSERT_EQ(block[i], dc >> 3) << dc;
   }
   std::int16_t block[64] = {};
   block[0] = -9;
-  InverseDct(block);
+  InverseDct(block, DetectSimdLevel());
   EXPECT_EQ(block[17], -2);
 }
 
@@ -33,7 +33,7 @@ TEST(InverseDct, DcOnlyGivesDcShiftedRightByThree) {
 TEST(InverseDct, WrapRuleOfTheMultiples) {
   std::int16_t block[64] = {};
   block[1] = 1100;
-  InverseDct(block);
+  InverseDct(block, DetectSimdLevel());
   const int expected[8] = {-536 >> 3, -742 >> 3, 859 >> 3, 309 >> 3, -310 >> 3, -860 >> 3, 741 >> 3, 535 >> 3};
   for (int r = 0; r < 8; ++r)
     for (int c = 0; c < 8; ++c) EXPECT_EQ(block[8 * r + c], expected[c]) << r << "," << c;
@@ -46,7 +46,7 @@ TEST(InverseDct, PositionsZeroAndFourNeverWrap) {
   block[4] = -30000;  // E1 = 32 x 60000 in 32 bits
   std::int16_t reference[64];
   std::memcpy(reference, block, sizeof block);
-  InverseDct(block);
+  InverseDct(block, DetectSimdLevel());
   InverseDctReference(reference);
   for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], reference[i]);
   // Row 0 gives (32 x 0 + ...) for y0 and (32 x 60000) >> 5 = 60000 -> low 16 bits for y1.
@@ -74,7 +74,7 @@ TEST(InverseDct, FastCarrierMatchesTheLiteralSteps) {
     std::memcpy(reference, block, sizeof mcu[0]);
     std::int16_t copy[64];
     std::memcpy(copy, block, sizeof copy);
-    InverseDct(copy);
+    InverseDct(copy, DetectSimdLevel());
     InverseDctReference(reference);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(copy[i], reference[i]) << "round " << round << " cell " << i;
     if (round % 3 != 2) continue;
@@ -88,10 +88,10 @@ TEST(InverseDct, FastCarrierMatchesTheLiteralSteps) {
 TEST(InverseDct, OutputsAreNotClamped) {
   std::int16_t block[64] = {};
   block[0] = 4000;  // 500 everywhere
-  InverseDct(block);
+  InverseDct(block, DetectSimdLevel());
   EXPECT_EQ(block[63], 500);
   block[0] = -4000;
   for (int i = 1; i < 64; ++i) block[i] = 0;
-  InverseDct(block);
+  InverseDct(block, DetectSimdLevel());
   EXPECT_EQ(block[9], -500);
 }

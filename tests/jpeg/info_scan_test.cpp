@@ -19,32 +19,6 @@
 
 namespace {
 
-const Bytes kSoi = {0xFF, 0xD8}, kEoi = {0xFF, 0xD9};
-
-// A segment whose length field says `length` whatever follows. (Built by
-// size and copy: gcc 12 misjudges the bounds of a small vector's insert.)
-Bytes SegmentWithLength(std::uint8_t code, int length, const Bytes &payload) {
-  Bytes s(4 + payload.size());
-  s[0] = 0xFF;
-  s[1] = code;
-  s[2] = static_cast<std::uint8_t>(length >> 8);
-  s[3] = static_cast<std::uint8_t>(length & 0xFF);
-  std::copy(payload.begin(), payload.end(), s.begin() + 4);
-  return s;
-}
-
-Bytes Segment(std::uint8_t code, const Bytes &payload) {
-  return SegmentWithLength(code, static_cast<int>(payload.size()) + 2, payload);
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
-Bytes Text(const char *s) { return Bytes(s, s + std::strlen(s)); }
-
 // SOF0 of a 17 x 9 frame with the given sampling bytes (one per component).
 Bytes Frame(std::initializer_list<std::uint8_t> sampling) {
   Bytes p(6 + 3 * sampling.size());
@@ -58,7 +32,7 @@ Bytes Frame(std::initializer_list<std::uint8_t> sampling) {
     p[at + 1] = s;
     at += 3;
   }
-  return Segment(0xC0, p);
+  return JpegSegment(0xC0, p);
 }
 
 Bytes QuantTable8(std::uint8_t slot, std::uint8_t first, std::uint8_t rest) {
@@ -93,7 +67,7 @@ Scanned ScanFile(const std::string &path) {
 }
 
 Scanned ScanBytes(const Bytes &b) {
-  WriteBytes(WorkPath("info-scan.jpg"), b);
+  WriteFileBytes(WorkPath("info-scan.jpg"), b);
   return ScanFile(WorkPath("info-scan.jpg"));
 }
 
@@ -136,30 +110,30 @@ TEST(InfoScan, AverageQuantisationEntry) {
   // Two 8-bit tables, entries summing to 3,200: 3,200 / 128 = 25.
   // Table 0: 2 + 63 x 20 = 1,262; table 1: 48 + 63 x 30 = 1,938.
   Bytes twoTables = Join({QuantTable8(0, 2, 20), QuantTable8(1, 48, 30)});
-  Scanned s = ScanBytes(Join({kSoi, Segment(0xDB, twoTables), kEoi}));
+  Scanned s = ScanBytes(Join({SOI_BYTES, JpegSegment(0xDB, twoTables), EOI_BYTES}));
   EXPECT_EQ(s.result, 0);
   EXPECT_EQ(s.info.averageQuant, 25);
   // The same tables in two segments; then a 16-bit table: (64 x 1,000 + 64 x 0) / 128.
-  s = ScanBytes(Join({kSoi, Segment(0xDB, QuantTable8(0, 2, 20)), Segment(0xDB, QuantTable8(1, 48, 30)), kEoi}));
+  s = ScanBytes(Join({SOI_BYTES, JpegSegment(0xDB, QuantTable8(0, 2, 20)), JpegSegment(0xDB, QuantTable8(1, 48, 30)), EOI_BYTES}));
   EXPECT_EQ(s.info.averageQuant, 25);
   Bytes wide(129, 0xE8);  // precision 1, slot 0, then 64 x 1,000 (03 E8)
   wide[0] = 0x10;
   for (int i = 0; i < 64; ++i) wide[1 + 2 * i] = 0x03;
-  s = ScanBytes(Join({kSoi, Segment(0xDB, Join({wide, QuantTable8(1, 0, 0)})), kEoi}));
+  s = ScanBytes(Join({SOI_BYTES, JpegSegment(0xDB, Join({wide, QuantTable8(1, 0, 0)})), EOI_BYTES}));
   EXPECT_EQ(s.info.averageQuant, 500);
   // A precision nibble other than 0 and 1 is that one byte and nothing more.
-  s = ScanBytes(Join({kSoi, Segment(0xDB, Join({{0x20}, QuantTable8(0, 7, 7)})), kEoi}));
+  s = ScanBytes(Join({SOI_BYTES, JpegSegment(0xDB, Join({{0x20}, QuantTable8(0, 7, 7)})), EOI_BYTES}));
   EXPECT_EQ(s.result, 0);
   EXPECT_EQ(s.info.averageQuant, 7);
   // No DQT.
-  s = ScanBytes(Join({kSoi, Frame({0x11}), kEoi}));
+  s = ScanBytes(Join({SOI_BYTES, Frame({0x11}), EOI_BYTES}));
   EXPECT_EQ(s.result, 0);
   EXPECT_EQ(s.info.averageQuant, 0);
 }
 
 TEST(InfoScan, FrameLayouts) {
   auto modeOf = [](std::initializer_list<std::uint8_t> sampling) {
-    Scanned s = ScanBytes(Join({kSoi, Frame(sampling), kEoi}));
+    Scanned s = ScanBytes(Join({SOI_BYTES, Frame(sampling), EOI_BYTES}));
     EXPECT_EQ(s.result, 0);
     return s.info.samplingMode;
   };
@@ -171,16 +145,16 @@ TEST(InfoScan, FrameLayouts) {
   EXPECT_EQ(modeOf({0x44, 0x11, 0x11}), 0);
   EXPECT_EQ(modeOf({0x22}), 0);
   EXPECT_EQ(modeOf({0x22, 0x11, 0x11, 0x11}), 0);
-  Scanned grey = ScanBytes(Join({kSoi, Frame({0x22}), kEoi}));
+  Scanned grey = ScanBytes(Join({SOI_BYTES, Frame({0x22}), EOI_BYTES}));
   EXPECT_EQ(grey.info.isGreyscale, 1);
   EXPECT_EQ(grey.info.width, 17);
   EXPECT_EQ(grey.info.height, 9);
   // The last SOF0 before the end is the one reported.
-  Scanned two = ScanBytes(Join({kSoi, Frame({0x22}), Frame({0x21, 0x11, 0x11}), kEoi}));
+  Scanned two = ScanBytes(Join({SOI_BYTES, Frame({0x22}), Frame({0x21, 0x11, 0x11}), EOI_BYTES}));
   EXPECT_EQ(two.info.isGreyscale, 0);
   EXPECT_EQ(two.info.samplingMode, 2);
   // Without SOF0, greyscale and layout stay 0 whatever else the file holds.
-  Scanned none = ScanBytes(Join({kSoi, Segment(0xDD, {0x00, 0x10}), kEoi}));
+  Scanned none = ScanBytes(Join({SOI_BYTES, JpegSegment(0xDD, {0x00, 0x10}), EOI_BYTES}));
   EXPECT_EQ(none.result, 0);
   EXPECT_EQ(none.info.isGreyscale, 0);
   EXPECT_EQ(none.info.samplingMode, 0);
@@ -188,8 +162,8 @@ TEST(InfoScan, FrameLayouts) {
 }
 
 TEST(InfoScan, RestartIntervalAndComments) {
-  Scanned s = ScanBytes(Join({kSoi, Segment(0xDD, {0x01, 0x04}), Segment(0xFE, Text("first comment")),
-                              Segment(0xFE, Text("se\xFF\xD9nd")), Frame({0x11}), kEoi}));
+  Scanned s = ScanBytes(Join({SOI_BYTES, JpegSegment(0xDD, {0x01, 0x04}), JpegSegment(0xFE, Text("first comment")),
+                              JpegSegment(0xFE, Text("se\xFF\xD9nd")), Frame({0x11}), EOI_BYTES}));
   EXPECT_EQ(s.result, 0);
   EXPECT_EQ(s.info.restartInterval, 260);
   // The second comment is kept (its FF D9 is text, not the end of the image),
@@ -200,37 +174,37 @@ TEST(InfoScan, RestartIntervalAndComments) {
   EXPECT_TRUE(std::all_of(s.commentBlock.begin() + 6, s.commentBlock.end(), [](std::uint8_t b) { return b == 0; }));
   EXPECT_EQ(s.info.width, 17);  // the frame after the comment was read
   // An empty comment is a comment of length 0, with its five zero bytes.
-  s = ScanBytes(Join({kSoi, Segment(0xFE, {}), kEoi}));
+  s = ScanBytes(Join({SOI_BYTES, JpegSegment(0xFE, {}), EOI_BYTES}));
   EXPECT_EQ(s.info.commentLength, 0u);
   EXPECT_EQ(s.commentBlock, Bytes(5, 0));
 }
 
 TEST(InfoScan, WhereTheScanEnds) {
   // At EOI without any SOS: 0.
-  Scanned s = ScanBytes(Join({kSoi, Frame({0x11}), kEoi, Segment(0xDD, {0x00, 0x09})}));
+  Scanned s = ScanBytes(Join({SOI_BYTES, Frame({0x11}), EOI_BYTES, JpegSegment(0xDD, {0x00, 0x09})}));
   EXPECT_EQ(s.result, 0);
   EXPECT_EQ(s.info.restartInterval, 0);
   // At SOS, which wants L bytes after its length field (two more than it holds).
-  Bytes sos = Segment(0xDA, {1, 1, 0x00, 0, 63, 0});
-  EXPECT_EQ(ResultOf(Join({kSoi, Frame({0x11}), sos})), 105);
-  EXPECT_EQ(ResultOf(Join({kSoi, Frame({0x11}), sos, {0x00}})), 105);
-  s = ScanBytes(Join({kSoi, Frame({0x11}), sos, {0x00, 0x00}, Segment(0xDD, {0x00, 0x09})}));
+  Bytes sos = JpegSegment(0xDA, {1, 1, 0x00, 0, 63, 0});
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, Frame({0x11}), sos})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, Frame({0x11}), sos, {0x00}})), 105);
+  s = ScanBytes(Join({SOI_BYTES, Frame({0x11}), sos, {0x00, 0x00}, JpegSegment(0xDD, {0x00, 0x09})}));
   EXPECT_EQ(s.result, 0);
   EXPECT_EQ(s.info.restartInterval, 0);  // nothing after SOS is read
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xDA, 1, {0, 0, 0, 0}), kEoi})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xDA, 1, {0, 0, 0, 0}), EOI_BYTES})), 105);
   // Running out of data before SOS or EOI.
-  EXPECT_EQ(ResultOf(Join({kSoi, Frame({0x11})})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, Frame({0x11})})), 105);
   // A second SOI is remembered; the scan goes on.
-  s = ScanBytes(Join({kSoi, Segment(0xDB, QuantTable8(0, 9, 9)), kSoi, Frame({0x22, 0x11, 0x11}), kEoi}));
+  s = ScanBytes(Join({SOI_BYTES, JpegSegment(0xDB, QuantTable8(0, 9, 9)), SOI_BYTES, Frame({0x22, 0x11, 0x11}), EOI_BYTES}));
   EXPECT_EQ(s.result, 105);
   EXPECT_EQ(s.info.samplingMode, 4);
   EXPECT_EQ(s.info.averageQuant, 9);
   // SOI is searched as the decoder does.
   EXPECT_EQ(ResultOf({}), 105);
-  EXPECT_EQ(ResultOf(Join({kEoi, kSoi, kEoi})), 105);
-  EXPECT_EQ(ResultOf(Join({{0x00, 0x12}, kSoi, Frame({0x11}), kEoi})), 0);
+  EXPECT_EQ(ResultOf(Join({EOI_BYTES, SOI_BYTES, EOI_BYTES})), 105);
+  EXPECT_EQ(ResultOf(Join({{0x00, 0x12}, SOI_BYTES, Frame({0x11}), EOI_BYTES})), 0);
   // Segments the scan does not read are skipped, also when they hold marker-like bytes.
-  s = ScanBytes(Join({kSoi, Segment(0xE1, {0xFF, 0xC0, 0xFF, 0xD9}), Segment(0xC4, {0xFF, 0xDD}), Frame({0x11}), kEoi}));
+  s = ScanBytes(Join({SOI_BYTES, JpegSegment(0xE1, {0xFF, 0xC0, 0xFF, 0xD9}), JpegSegment(0xC4, {0xFF, 0xDD}), Frame({0x11}), EOI_BYTES}));
   EXPECT_EQ(s.result, 0);
   EXPECT_EQ(s.info.width, 17);
 }
@@ -240,38 +214,38 @@ TEST(InfoScan, WhereTheScanEnds) {
 // the file buffer (the lengths reach far past its 1000 spare bytes).
 TEST(InfoScan, MalformedSegmentsAre105) {
   Bytes fiveComponents = Frame({0x11, 0x11, 0x11, 0x11, 0x11});
-  EXPECT_EQ(ResultOf(Join({kSoi, fiveComponents, kEoi})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, fiveComponents, EOI_BYTES})), 105);
   Bytes manyComponents(6 + 3 * 255, 0x11);
   manyComponents[0] = 8;
   manyComponents[1] = manyComponents[3] = 0;
   manyComponents[2] = 9;
   manyComponents[4] = 17;
   manyComponents[5] = 255;
-  EXPECT_EQ(ResultOf(Join({kSoi, Segment(0xC0, manyComponents), kEoi})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegment(0xC0, manyComponents), EOI_BYTES})), 105);
   Bytes frame = Frame({0x22, 0x11, 0x11});
-  Bytes shortFrame = SegmentWithLength(0xC0, static_cast<int>(frame.size()) - 3, Bytes(frame.begin() + 4, frame.end()));
-  EXPECT_EQ(ResultOf(Join({kSoi, shortFrame, kEoi})), 105) << "SOF0 length shorter than its components";
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xC0, 7, {8, 0, 9, 0, 17}), kEoi})), 105);
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xC0, 60000, {8, 0, 9, 0, 17, 3})})), 105);
+  Bytes shortFrame = JpegSegmentWithLength(0xC0, static_cast<int>(frame.size()) - 3, Bytes(frame.begin() + 4, frame.end()));
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, shortFrame, EOI_BYTES})), 105) << "SOF0 length shorter than its components";
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xC0, 7, {8, 0, 9, 0, 17}), EOI_BYTES})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xC0, 60000, {8, 0, 9, 0, 17, 3})})), 105);
 
   Bytes table = QuantTable8(0, 1, 1);
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xDB, 3, table), kEoi})), 105) << "DQT length 3";
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xDB, 2 + 40, table), kEoi})), 105);
-  EXPECT_EQ(ResultOf(Join({kSoi, Segment(0xDB, {0x10, 1, 2, 3}), kEoi})), 105) << "16-bit table cut short";
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xDB, 60000, table)})), 105);
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xDB, 1, {}), kEoi})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xDB, 3, table), EOI_BYTES})), 105) << "DQT length 3";
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xDB, 2 + 40, table), EOI_BYTES})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegment(0xDB, {0x10, 1, 2, 3}), EOI_BYTES})), 105) << "16-bit table cut short";
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xDB, 60000, table)})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xDB, 1, {}), EOI_BYTES})), 105);
 
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xDD, 3, {0x01}), kEoi})), 105) << "DRI without its interval";
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xDD, 4, {0x01})})), 105) << "DRI past the end";
-  Scanned longDri = ScanBytes(Join({kSoi, SegmentWithLength(0xDD, 6, {0x00, 0x07, 0xFF, 0xD9}), Frame({0x11}), kEoi}));
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xDD, 3, {0x01}), EOI_BYTES})), 105) << "DRI without its interval";
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xDD, 4, {0x01})})), 105) << "DRI past the end";
+  Scanned longDri = ScanBytes(Join({SOI_BYTES, JpegSegmentWithLength(0xDD, 6, {0x00, 0x07, 0xFF, 0xD9}), Frame({0x11}), EOI_BYTES}));
   EXPECT_EQ(longDri.result, 0) << "a longer DRI is skipped whole, as the decoder skips it";
   EXPECT_EQ(longDri.info.width, 17);
   EXPECT_EQ(longDri.info.restartInterval, 7);
 
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xFE, 60000, Text("short"))})), 105) << "COM past the end";
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xFE, 1, {}), kEoi})), 105);
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xE0, 60000, Text("JFIF"))})), 105) << "APP0 past the end";
-  EXPECT_EQ(ResultOf(Join({kSoi, SegmentWithLength(0xE0, 0, {}), kEoi})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xFE, 60000, Text("short"))})), 105) << "COM past the end";
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xFE, 1, {}), EOI_BYTES})), 105);
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xE0, 60000, Text("JFIF"))})), 105) << "APP0 past the end";
+  EXPECT_EQ(ResultOf(Join({SOI_BYTES, JpegSegmentWithLength(0xE0, 0, {}), EOI_BYTES})), 105);
 }
 
 TEST(InfoScan, RecordLife) {
@@ -285,8 +259,8 @@ TEST(InfoScan, RecordLife) {
 #ifndef _WIN32
   long blocks = WinstubLiveBlocks();
 #endif
-  WriteBytes(WorkPath("info-com1.jpg"), Join({kSoi, Segment(0xFE, Text("one")), Frame({0x11}), kEoi}));
-  WriteBytes(WorkPath("info-com2.jpg"), Join({kSoi, Segment(0xFE, Text("second")), Segment(0xDD, {0, 4}), kEoi}));
+  WriteFileBytes(WorkPath("info-com1.jpg"), Join({SOI_BYTES, JpegSegment(0xFE, Text("one")), Frame({0x11}), EOI_BYTES}));
+  WriteFileBytes(WorkPath("info-com2.jpg"), Join({SOI_BYTES, JpegSegment(0xFE, Text("second")), JpegSegment(0xDD, {0, 4}), EOI_BYTES}));
   ASSERT_EQ(ScanJpegInfo(WorkPath("info-com1.jpg").c_str(), &record), 0);
   // A second scan with the same record frees the first comment and clears the
   // fields the second file does not set.
@@ -383,7 +357,7 @@ TEST(InfoScan, InjectedFailures) {
 
   ASSERT_EQ(CreateJpegInfo(&record), 0);
   std::string path = WorkPath("info-failures.jpg");
-  WriteBytes(path, Join({kSoi, Segment(0xDB, QuantTable8(0, 5, 5)), Segment(0xFE, Text("k\xFF\xD9pt")), Frame({0x11}), kEoi}));
+  WriteFileBytes(path, Join({SOI_BYTES, JpegSegment(0xDB, QuantTable8(0, 5, 5)), JpegSegment(0xFE, Text("k\xFF\xD9pt")), Frame({0x11}), EOI_BYTES}));
   auto scan = [&](WinstubCall call, int nth) {
     WinstubFailCall(call, nth);
     DecoderResult r = ScanJpegInfo(path.c_str(), &record);

@@ -78,7 +78,7 @@ struct LayoutCase {
   Clipped clipped;
 };
 
-const LayoutCase kLayouts[] = {
+const LayoutCase LAYOUTS[] = {
     {"H1V1", 1, 1, PutMcuH1V1, PutMcuH1V1Clipped}, {"H2V1", 2, 1, PutMcuH2V1, PutMcuH2V1Clipped},
     {"H1V2", 1, 2, PutMcuH1V2, PutMcuH1V2Clipped}, {"H2V2", 2, 2, PutMcuH2V2, PutMcuH2V2Clipped},
     {"grey", 0, 0, PutGreyBlock, PutGreyBlockClipped}};
@@ -108,7 +108,7 @@ void Randomise(OutputRig &rig, std::mt19937 &random, int mode = 0) {
 TEST(BlockOutput, PixelPlacementOfEachLayout) {
   std::mt19937 random(7);
   for (int round = 0; round < 60; ++round)
-  for (const LayoutCase &layout : kLayouts) {
+  for (const LayoutCase &layout : LAYOUTS) {
     OutputRig rig;
     Randomise(rig, random, round % 3);
     layout.whole(rig.Dest(), rig.c.get());
@@ -137,7 +137,7 @@ TEST(BlockOutput, PixelPlacementOfEachLayout) {
 
 TEST(BlockOutput, ClippedMcusShowWhatWholeOnesShow) {
   std::mt19937 random(99);
-  for (const LayoutCase &layout : kLayouts) {
+  for (const LayoutCase &layout : LAYOUTS) {
     int width = 8 * (layout.h ? layout.h : 1), height = 8 * (layout.v ? layout.v : 1);
     for (int columns = 1; columns <= width; ++columns)
       for (int rows = 1; rows <= height; ++rows) {

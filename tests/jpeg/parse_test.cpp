@@ -14,8 +14,8 @@
 
 namespace {
 
-const char *kColour = "chelsea-17x17-2x2.jpg";
-const char *kGrey = "chelsea-17x17-grey.jpg";
+const char *COLOUR_PICTURE = "chelsea-17x17-2x2.jpg";
+const char *GREY_PICTURE = "chelsea-17x17-grey.jpg";
 
 // Offset of the FF of the nth segment with marker code `code`.
 long Segment(const Bytes &b, std::uint8_t code, int nth = 0) {
@@ -27,34 +27,15 @@ long Segment(const Bytes &b, std::uint8_t code, int nth = 0) {
   return at;
 }
 
-int SegmentLength(const Bytes &b, long at) { return (b[at + 2] << 8) | b[at + 3]; }
-
-Bytes MakeSegment(std::uint8_t code, const Bytes &payload) {
-  Bytes s(4 + payload.size());
-  s[0] = 0xFF;
-  s[1] = code;
-  s[2] = static_cast<std::uint8_t>((payload.size() + 2) >> 8);
-  s[3] = static_cast<std::uint8_t>((payload.size() + 2) & 0xFF);
-  std::copy(payload.begin(), payload.end(), s.begin() + 4);
-  return s;
-}
-
 // Replaces the whole segment at `at` (marker, length and payload).
 Bytes ReplaceSegment(const Bytes &b, long at, const Bytes &segment) {
   Bytes out(b.begin(), b.begin() + at);
   out.insert(out.end(), segment.begin(), segment.end());
-  out.insert(out.end(), b.begin() + at + 2 + SegmentLength(b, at), b.end());
+  out.insert(out.end(), b.begin() + JpegSegmentEnd(b, at), b.end());
   return out;
 }
 
-Bytes Payload(const Bytes &b, long at) { return Bytes(b.begin() + at + 4, b.begin() + at + 2 + SegmentLength(b, at)); }
-
-Bytes Insert(const Bytes &b, long at, const Bytes &what) {
-  Bytes out(b.begin(), b.begin() + at);
-  out.insert(out.end(), what.begin(), what.end());
-  out.insert(out.end(), b.begin() + at, b.end());
-  return out;
-}
+Bytes Payload(const Bytes &b, long at) { return Bytes(b.begin() + at + 4, b.begin() + JpegSegmentEnd(b, at)); }
 
 DecoderResult ResultOf(const Bytes &b) { return DecodeBytes(b, "parse-edit.jpg").result; }
 
@@ -69,8 +50,8 @@ TEST(DecodeJpegFile, MissingFileIs103AndEmptyFileIs105) {
 }
 
 TEST(DecodeJpegFile, BytesBeforeSoiAreSkippedButEoiFirstIs105) {
-  Bytes original = ReadBytes(DataPath(kColour));
-  Decoded reference = DecodeFile(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
+  Decoded reference = DecodeFile(DataPath(COLOUR_PICTURE));
   ASSERT_EQ(reference.result, 0);
   Decoded d = DecodeBytes(Insert(original, 0, {0x00, 0x12, 0xFF, 0x01, 0xFF, 0xC0, 0x77}), "pre-soi.jpg");
   EXPECT_EQ(d.result, 0);
@@ -80,21 +61,21 @@ TEST(DecodeJpegFile, BytesBeforeSoiAreSkippedButEoiFirstIs105) {
 }
 
 TEST(DecodeJpegFile, OtherCodingProcessesAre106) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   long sof = Segment(original, 0xC0);
   for (std::uint8_t code : {0xC1, 0xC2, 0xC3, 0xC5, 0xC7, 0xC9, 0xCB, 0xCD, 0xCF}) {
     Bytes b = original;
     b[sof + 1] = code;
     EXPECT_EQ(ResultOf(b), 106) << std::hex << int(code);
   }
-  Bytes dac = Insert(original, sof, MakeSegment(0xCC, {0x00, 0x00}));
+  Bytes dac = Insert(original, sof, JpegSegment(0xCC, {0x00, 0x00}));
   EXPECT_EQ(ResultOf(dac), 106);
   EXPECT_EQ(DecodeFile(DataPath("rocket-47x31-progressive.jpg")).result, 106);
   EXPECT_EQ(DecodeFile(DataPath("rocket-47x31-arithmetic.jpg")).result, 106);
 }
 
 TEST(DecodeJpegFile, SegmentLongerThanTheDataIs105) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   for (std::uint8_t code : {0xDB, 0xC4, 0xC0, 0xDA, 0xE0}) {
     Bytes b = original;
     long at = Segment(b, code);
@@ -102,14 +83,13 @@ TEST(DecodeJpegFile, SegmentLongerThanTheDataIs105) {
     long left = static_cast<long>(b.size()) - (at + 4);  // bytes after the length field
     b.resize(at + 4 + 10);                                // cut the file inside the segment
     left = 10;
-    b[at + 2] = static_cast<std::uint8_t>((left + 1) >> 8);
-    b[at + 3] = static_cast<std::uint8_t>((left + 1) & 0xFF);
+    PutBe16(b, at + 2, left + 1);
     EXPECT_EQ(ResultOf(b), 105) << std::hex << int(code);
   }
 }
 
 TEST(DecodeJpegFile, SegmentLengthBelowTwoIs105) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   for (std::uint8_t code : {0xDB, 0xE0}) {
     Bytes b = original;
     long at = Segment(b, code);
@@ -120,10 +100,10 @@ TEST(DecodeJpegFile, SegmentLengthBelowTwoIs105) {
 }
 
 TEST(DecodeJpegFile, FrameRefusals) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   long sof = Segment(original, 0xC0);
   Bytes frame = Payload(original, sof);  // P Y Y X X Nf (C HV Tq) x 3
-  auto with = [&](Bytes payload) { return ReplaceSegment(original, sof, MakeSegment(0xC0, payload)); };
+  auto with = [&](Bytes payload) { return ReplaceSegment(original, sof, JpegSegment(0xC0, payload)); };
   Bytes f = frame;
   f[0] = 12;
   EXPECT_EQ(ResultOf(with(f)), 105) << "precision 12";
@@ -156,26 +136,24 @@ TEST(DecodeJpegFile, FrameRefusals) {
 }
 
 TEST(DecodeJpegFile, DimensionsWhoseDibCannotBeAddressedAre101) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   long sof = Segment(original, 0xC0);
   struct Size {
     int width, height;
   } sizes[] = {{65535, 65535}, {65535, 10922}, {21846, 32767}};
   for (const Size &s : sizes) {
     Bytes b = original;
-    b[sof + 5] = static_cast<std::uint8_t>(s.height >> 8);
-    b[sof + 6] = static_cast<std::uint8_t>(s.height);
-    b[sof + 7] = static_cast<std::uint8_t>(s.width >> 8);
-    b[sof + 8] = static_cast<std::uint8_t>(s.width);
+    PutBe16(b, sof + 5, s.height);
+    PutBe16(b, sof + 7, s.width);
     EXPECT_EQ(ResultOf(b), 101) << s.width << "x" << s.height;
   }
 }
 
 TEST(DecodeJpegFile, ScanRefusals) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   long sos = Segment(original, 0xDA);
   Bytes scan = Payload(original, sos);  // Ns (C T) x 3 Ss Se A
-  auto with = [&](Bytes payload) { return ReplaceSegment(original, sos, MakeSegment(0xDA, payload)); };
+  auto with = [&](Bytes payload) { return ReplaceSegment(original, sos, JpegSegment(0xDA, payload)); };
   Bytes s = scan;
   s[2] = 0x22;
   EXPECT_EQ(ResultOf(with(s)), 105) << "Huffman tables 2 never defined";
@@ -200,22 +178,22 @@ TEST(DecodeJpegFile, ScanRefusals) {
   s.insert(s.begin() + 7, {4, 0x11});
   Decoded d = DecodeBytes(with(s), "four-scan.jpg");
   EXPECT_EQ(d.result, 0);
-  EXPECT_EQ(d.dib, DecodeFile(DataPath(kColour)).dib);
+  EXPECT_EQ(d.dib, DecodeFile(DataPath(COLOUR_PICTURE)).dib);
 }
 
 TEST(DecodeJpegFile, ScanBeforeFrameIs105) {
-  Bytes b = ReadBytes(DataPath(kColour));
+  Bytes b = ReadFileBytes(DataPath(COLOUR_PICTURE));
   long sof = Segment(b, 0xC0);
   b[sof + 1] = 0xE1;  // the frame becomes an APP1 segment
   EXPECT_EQ(ResultOf(b), 105);
 }
 
 TEST(DecodeJpegFile, QuantisationTableRefusals) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   long dqt = Segment(original, 0xDB);
   Bytes table = Payload(original, dqt);
   ASSERT_EQ(table.size(), 65u);
-  auto with = [&](Bytes payload) { return ReplaceSegment(original, dqt, MakeSegment(0xDB, payload)); };
+  auto with = [&](Bytes payload) { return ReplaceSegment(original, dqt, JpegSegment(0xDB, payload)); };
   Bytes t = table;
   t[0] = 0x04;
   EXPECT_EQ(ResultOf(with(t)), 105) << "slot 4";
@@ -233,22 +211,22 @@ TEST(DecodeJpegFile, QuantisationTableRefusals) {
   Bytes both = table;
   Bytes second = Payload(original, dqt2);
   both.insert(both.end(), second.begin(), second.end());
-  Bytes merged = ReplaceSegment(ReplaceSegment(original, dqt2, {}), dqt, MakeSegment(0xDB, both));
+  Bytes merged = ReplaceSegment(ReplaceSegment(original, dqt2, {}), dqt, JpegSegment(0xDB, both));
   Decoded d = DecodeBytes(merged, "two-tables.jpg");
   EXPECT_EQ(d.result, 0);
-  EXPECT_EQ(d.dib, DecodeFile(DataPath(kColour)).dib);
+  EXPECT_EQ(d.dib, DecodeFile(DataPath(COLOUR_PICTURE)).dib);
   Bytes wide = {0x10};
   for (int j = 0; j < 64; ++j) wide.insert(wide.end(), {0x00, table[1 + j]});
   d = DecodeBytes(with(wide), "sixteen-bit.jpg");
   EXPECT_EQ(d.result, 0);
-  EXPECT_EQ(d.dib, DecodeFile(DataPath(kColour)).dib);
+  EXPECT_EQ(d.dib, DecodeFile(DataPath(COLOUR_PICTURE)).dib);
 }
 
 TEST(DecodeJpegFile, HuffmanTableRefusals) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   long dht = Segment(original, 0xC4);
   Bytes table = Payload(original, dht);
-  auto with = [&](Bytes payload) { return ReplaceSegment(original, dht, MakeSegment(0xC4, payload)); };
+  auto with = [&](Bytes payload) { return ReplaceSegment(original, dht, JpegSegment(0xC4, payload)); };
   for (std::uint8_t id : {0x04, 0x08, 0x14, 0x20, 0x02 | 0x80}) {
     Bytes t = table;
     t[0] = id;
@@ -268,7 +246,7 @@ TEST(DecodeJpegFile, HuffmanTableRefusals) {
 }
 
 TEST(DecodeJpegFile, ParseEndingBeforeAnyScanIsNeverZero) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   long sos = Segment(original, 0xDA);
   Bytes noScan(original.begin(), original.begin() + sos);
   noScan.insert(noScan.end(), {0xFF, 0xD9});
@@ -278,12 +256,12 @@ TEST(DecodeJpegFile, ParseEndingBeforeAnyScanIsNeverZero) {
   EXPECT_EQ(ResultOf(secondSoi), 105);
   Decoded d = DecodeBytes(Insert(original, Segment(original, 0xDB), {0xFF, 0xD8}), "second-soi.jpg");
   EXPECT_EQ(d.result, 0);
-  EXPECT_EQ(d.dib, DecodeFile(DataPath(kColour)).dib);
+  EXPECT_EQ(d.dib, DecodeFile(DataPath(COLOUR_PICTURE)).dib);
 }
 
 TEST(DecodeJpegFile, FillBytesBeforeMarkersAreConsumedInPairs) {
-  Bytes original = ReadBytes(DataPath(kColour));
-  Decoded reference = DecodeFile(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
+  Decoded reference = DecodeFile(DataPath(COLOUR_PICTURE));
   long dqt = Segment(original, 0xDB);
   Decoded even = DecodeBytes(Insert(original, dqt, {0xFF, 0xFF}), "fill-even.jpg");
   EXPECT_EQ(even.result, 0);
@@ -294,12 +272,12 @@ TEST(DecodeJpegFile, FillBytesBeforeMarkersAreConsumedInPairs) {
 }
 
 TEST(DecodeJpegFile, SkippedSegmentsHaveNoEffect) {
-  Bytes original = ReadBytes(DataPath(kColour));
-  Decoded reference = DecodeFile(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
+  Decoded reference = DecodeFile(DataPath(COLOUR_PICTURE));
   long dqt = Segment(original, 0xDB);
-  Bytes extra = MakeSegment(0xFE, {'h', 'i', 0xFF, 0xD9, 0xFF});  // COM holding marker-like bytes
-  Bytes app = MakeSegment(0xEF, Bytes(300, 0xFF));
-  Bytes dri = MakeSegment(0xDD, {0x00, 0x01});
+  Bytes extra = JpegSegment(0xFE, {'h', 'i', 0xFF, 0xD9, 0xFF});  // COM holding marker-like bytes
+  Bytes app = JpegSegment(0xEF, Bytes(300, 0xFF));
+  Bytes dri = JpegSegment(0xDD, {0x00, 0x01});
   extra.insert(extra.end(), app.begin(), app.end());
   extra.insert(extra.end(), dri.begin(), dri.end());
   extra.insert(extra.end(), {0xFF, 0xD0, 0xFF, 0x01});  // RST and a reserved marker: nothing
@@ -311,8 +289,8 @@ TEST(DecodeJpegFile, SkippedSegmentsHaveNoEffect) {
 // A single component is never subsampled against itself: declared factors
 // other than 1x1 decode exactly as 1x1.
 TEST(DecodeJpegFile, GreyFrameSamplingFactorsDoNotMatter) {
-  Bytes original = ReadBytes(DataPath(kGrey));
-  Decoded reference = DecodeFile(DataPath(kGrey));
+  Bytes original = ReadFileBytes(DataPath(GREY_PICTURE));
+  Decoded reference = DecodeFile(DataPath(GREY_PICTURE));
   ASSERT_EQ(reference.result, 0);
   long sof = Segment(original, 0xC0);
   for (std::uint8_t factors : {0x22, 0x12, 0x21, 0x00, 0x44, 0xFF}) {
@@ -352,7 +330,7 @@ TEST(DecodeJpegFile, DibHeaderAndSize) {
 // result is 101 or 102 as they must, the picture variable is empty and
 // nothing stays allocated or locked.
 TEST(InjectedFailures, EveryAllocationAndLock) {
-  std::string path = DataPath(kColour);
+  std::string path = DataPath(COLOUR_PICTURE);
   long allocsBefore = WinstubCallCount(WINSTUB_GLOBAL_ALLOC), locksBefore = WinstubCallCount(WINSTUB_GLOBAL_LOCK);
   ASSERT_EQ(DecodeFile(path).result, 0);
   // DecodeFile itself locks the picture once more.
@@ -388,7 +366,7 @@ TEST(InjectedFailures, EveryAllocationAndLock) {
 }
 
 TEST(InjectedFailures, FileCalls) {
-  std::string path = DataPath(kColour);
+  std::string path = DataPath(COLOUR_PICTURE);
   WinstubFailCall(WINSTUB_CREATE_FILE, 1);
   EXPECT_EQ(DecodeFile(path).result, 103);
   WinstubFailCall(WINSTUB_SET_FILE_POINTER, 1);
@@ -410,14 +388,14 @@ TEST(DecodeJpegFile, PictureGivenUpOnEntryIsFreed) {
   EXPECT_EQ(picture, nullptr);
   EXPECT_EQ(WinstubLiveBlocks(), blocks);
   picture = GlobalAlloc(GMEM_MOVEABLE, 100);
-  EXPECT_EQ(DecodeJpegFile(DataPath(kColour).c_str(), &picture), 0);
+  EXPECT_EQ(DecodeJpegFile(DataPath(COLOUR_PICTURE).c_str(), &picture), 0);
   EXPECT_EQ(WinstubLiveBlocks(), blocks + 1);
   GlobalFree(picture);
 }
 #endif
 
 TEST(DecodeJpegFile, FourHuffmanTablesInOneSegment) {
-  Bytes original = ReadBytes(DataPath(kColour));
+  Bytes original = ReadFileBytes(DataPath(COLOUR_PICTURE));
   Bytes tables;
   Bytes rest = original;
   for (long at = Segment(rest, 0xC4); at >= 0; at = Segment(rest, 0xC4)) {
@@ -426,16 +404,16 @@ TEST(DecodeJpegFile, FourHuffmanTablesInOneSegment) {
     rest = ReplaceSegment(rest, at, {});
   }
   long sos = Segment(rest, 0xDA);
-  Decoded d = DecodeBytes(Insert(rest, sos, MakeSegment(0xC4, tables)), "one-dht.jpg");
+  Decoded d = DecodeBytes(Insert(rest, sos, JpegSegment(0xC4, tables)), "one-dht.jpg");
   EXPECT_EQ(d.result, 0);
-  EXPECT_EQ(d.dib, DecodeFile(DataPath(kColour)).dib);
+  EXPECT_EQ(d.dib, DecodeFile(DataPath(COLOUR_PICTURE)).dib);
 }
 
 // The context starts zero-filled: when quantisation slot 0 is never defined,
 // its first entry reads 0 and the DC start value is 1024 (instead of 1024 / Q0),
 // which here lifts every grey sample far above 255.
 TEST(DecodeJpegFile, DcStartValueWhenSlotZeroIsNeverDefined) {
-  Bytes b = ReadBytes(DataPath(kGrey));
+  Bytes b = ReadFileBytes(DataPath(GREY_PICTURE));
   long dqt = Segment(b, 0xDB), sof = Segment(b, 0xC0);
   ASSERT_EQ(b[dqt + 4], 0x00);
   b[dqt + 4] = 0x01;         // the table goes to slot 1

@@ -35,7 +35,7 @@ std::vector<std::pair<std::string, std::string>> AllPictures() {
 
 TEST(Checksums, OwnOutputOfTheCommittedPictures) {
   std::map<std::string, std::string> expected;
-  Bytes text = ReadBytes(DataPath("checksums.txt"));
+  Bytes text = ReadFileBytes(DataPath("checksums.txt"));
   std::string all(text.begin(), text.end());
   size_t pos = 0;
   while (pos < all.size()) {
@@ -57,7 +57,7 @@ TEST(Checksums, OwnOutputOfTheCommittedPictures) {
     written += name + " " + line + "\n";
     EXPECT_EQ(expected[name], line) << name;
   }
-  if (const char *out = std::getenv("JPEG_WRITE_CHECKSUMS")) WriteBytes(out, Bytes(written.begin(), written.end()));
+  if (const char *out = std::getenv("JPEG_WRITE_CHECKSUMS")) WriteFileBytes(out, Bytes(written.begin(), written.end()));
 }
 
 TEST(Pictures, FastCarriersGiveTheLiteralResult) {
@@ -92,7 +92,7 @@ TEST(Pictures, CloseToLibjpegTurbo) {
     if (path.find("q3-16bit") != std::string::npos) continue;  // products wrap, as the decoder defines
     Decoded d = DecodeFile(path);
     if (d.result != 0) continue;
-    Bytes jpeg = ReadBytes(path);
+    Bytes jpeg = ReadFileBytes(path);
     tjhandle tj = tjInitDecompress();
     int w, h, sub, cs;
     ASSERT_EQ(tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &w, &h, &sub, &cs), 0) << path;
@@ -121,9 +121,9 @@ TEST(Pictures, CloseToLibjpegTurbo) {
 TEST(Pictures, TruncatedScans) {
   for (const char *name : {"coffee-641x481-2x2.jpg", "coffee-641x481-1x2.jpg", "coffee-641x481-grey.jpg",
                            "astronaut-641x481-2x2-rst1.jpg", "rocket-47x31-2x1.jpg"}) {
-    Bytes original = ReadBytes(DataPath(name));
+    Bytes original = ReadFileBytes(DataPath(name));
     long sos = FindMarker(original, 0xDA);
-    size_t scanStart = sos + 2 + ((original[sos + 2] << 8) | original[sos + 3]);
+    size_t scanStart = JpegSegmentEnd(original, sos);
     for (double fraction : {0.0, 0.01, 0.25, 0.5, 0.9, 0.999}) {
       // The length rule wants two bytes more than the SOS segment holds.
       size_t keep = std::max<size_t>(2, static_cast<size_t>((original.size() - scanStart) * fraction));
@@ -151,9 +151,9 @@ TEST(Pictures, CorruptScansDecodeAlikeOnBothCarriers) {
   std::mt19937 random(2024);
   for (const char *name : {"coffee-641x481-2x2.jpg", "coffee-641x481-1x1.jpg", "astronaut-641x481-grey-q100.jpg",
                            "astronaut-641x481-2x1-rst3rows.jpg", "rocket-47x31-1x2.jpg"}) {
-    Bytes original = ReadBytes(DataPath(name));
+    Bytes original = ReadFileBytes(DataPath(name));
     long sos = FindMarker(original, 0xDA);
-    size_t scanStart = sos + 2 + ((original[sos + 2] << 8) | original[sos + 3]);
+    size_t scanStart = JpegSegmentEnd(original, sos);
     for (int round = 0; round < 6; ++round) {
       Bytes b = original;
       int flips = 1 + round * 3;
@@ -173,7 +173,7 @@ TEST(Pictures, CorruptScansDecodeAlikeOnBothCarriers) {
 // An EOI in place of the marker after MCU 5 stops decoding there: MCUs 0..5
 // are as in the whole picture, everything after them is black.
 TEST(Pictures, EndOfImageBetweenMcusStopsDecoding) {
-  Bytes original = ReadBytes(DataPath("astronaut-641x481-2x2-rst1.jpg"));
+  Bytes original = ReadFileBytes(DataPath("astronaut-641x481-2x2-rst1.jpg"));
   Decoded whole = DecodeFile(DataPath("astronaut-641x481-2x2-rst1.jpg"));
   ASSERT_EQ(whole.result, 0);
   long sos = FindMarker(original, 0xDA);
@@ -203,7 +203,7 @@ TEST(Pictures, EndOfImageBetweenMcusStopsDecoding) {
 // declared an interval.
 TEST(Pictures, RestartMarkersWithoutRestartInterval) {
   for (const char *name : {"astronaut-641x481-2x2-rst1.jpg", "astronaut-641x481-2x1-rst3rows.jpg"}) {
-    Bytes b = ReadBytes(DataPath(name));
+    Bytes b = ReadFileBytes(DataPath(name));
     long dri = FindMarker(b, 0xDD);
     ASSERT_GE(dri, 0);
     b[dri + 1] = 0xFE;  // DRI becomes a comment

@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32
@@ -53,36 +52,12 @@ std::vector<std::string> ListFiles(const std::string &dir, const std::string &su
   return paths;
 }
 
-Bytes ReadBytes(const std::string &path) {
-  Bytes bytes;
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return bytes;
-  std::uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-  std::fclose(f);
-  return bytes;
-}
-
-void WriteBytes(const std::string &path, const Bytes &bytes) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return;
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
-
 Decoded DecodeFile(const std::string &path, bool literal, SimdLevel limit) {
   Decoded d;
   HGLOBAL picture = nullptr;
-  g_jpegLiteralPaths = literal;
-  g_jpegSimdLimit = limit;
-  d.result = DecodeJpegFile(path.c_str(), &picture);
-  g_jpegLiteralPaths = false;
-  g_jpegSimdLimit = SIMD_AVX2;
+  d.result = DecodeJpegFileSwitched(path.c_str(), &picture, false, DecoderSwitches{literal, limit});
   if (picture != nullptr) {
-    const std::uint8_t *p = static_cast<const std::uint8_t *>(GlobalLock(picture));
-    d.dib.assign(p, p + GlobalSize(picture));
-    GlobalUnlock(picture);
+    d.dib = BlockBytes(picture);
     GlobalFree(picture);
   }
   return d;
@@ -90,7 +65,7 @@ Decoded DecodeFile(const std::string &path, bool literal, SimdLevel limit) {
 
 Decoded DecodeBytes(const Bytes &bytes, const std::string &name, bool literal) {
   std::string path = WorkPath(name);
-  WriteBytes(path, bytes);
+  WriteFileBytes(path, bytes);
   return DecodeFile(path, literal);
 }
 

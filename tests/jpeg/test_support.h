@@ -1,15 +1,13 @@
 // Helpers shared by the decoder's tests: paths that work natively and under
 // Wine, file reading and writing, decoding to bytes, checksums.
-#ifndef DUNMERE_JPEG_TEST_SUPPORT_H
-#define DUNMERE_JPEG_TEST_SUPPORT_H
+#pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "decoder_context.h"
-
-typedef std::vector<std::uint8_t> Bytes;
+#include "test_files.h"
 
 // A path below the test data folder, the regressions folder or the work folder;
 // on Windows builds "/x/y" becomes "Z:\x\y" (Wine maps Z: to /).
@@ -19,15 +17,12 @@ std::string WorkPath(const std::string &name);
 std::string HostPath(const std::string &posixPath);
 std::vector<std::string> ListFiles(const std::string &dir, const std::string &suffix);
 
-Bytes ReadBytes(const std::string &path);
-void WriteBytes(const std::string &path, const Bytes &bytes);
-
 struct Decoded {
   DecoderResult result = -1;
   Bytes dib;  // the whole DIB block (header, rows, spare rows) when result is 0
 };
 // DecodeJpegFile on a file; `literal` selects the literal paths only.
-// `limit` caps the vector carriers the decode may choose (g_jpegSimdLimit).
+// `limit` caps the vector carriers the decode may choose.
 Decoded DecodeFile(const std::string &path, bool literal = false, SimdLevel limit = SIMD_AVX2);
 // Writes `bytes` to a work file named `name` and decodes it.
 Decoded DecodeBytes(const Bytes &bytes, const std::string &name, bool literal = false);
@@ -41,5 +36,3 @@ int DibHeight(const Decoded &d);
 
 // Offset of the first marker FF xx with the given code, or -1.
 long FindMarker(const Bytes &bytes, std::uint8_t code, long from = 0);
-
-#endif

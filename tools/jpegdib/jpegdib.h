@@ -1,6 +1,5 @@
 // What the subcommands of jpegdib share.
-#ifndef DUNMERE_JPEGDIB_H
-#define DUNMERE_JPEGDIB_H
+#pragma once
 
 #include <cstdint>
 
@@ -17,5 +16,3 @@ bool FrameAboveLimit(unsigned width, unsigned height, std::uint64_t maxPixels);
 // Takes "--max-pixels N" from the front of the arguments; false when N is not
 // a decimal number.
 bool TakeMaxPixels(int *argc, char ***argv, std::uint64_t *maxPixels);
-
-#endif

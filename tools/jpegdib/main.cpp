@@ -105,7 +105,7 @@ int Decode(int argc, char **argv) {
   if (argc != 2) return Usage();
   g_scanDriver = cooperative ? DecodeScanToDibCooperative : DecodeScanToDib;
   HGLOBAL picture = nullptr;
-  DecoderResult result = DecodeJpegFileWith(argv[0], &picture, LimitedScanDriver);
+  DecoderResult result = DecodeJpegFileWith(argv[0], &picture, LimitedScanDriver, PRODUCT_SWITCHES);
   if (result != DECODER_OK) {
     std::fprintf(stderr, "jpegdib: %s: %d %s\n", argv[0], result, DescribeDecoderResult(result));
     return result;
@@ -124,7 +124,7 @@ struct Command {
   int (*run)(int argc, char **argv);  // arguments after the subcommand
 };
 
-const Command kCommands[] = {
+const Command COMMANDS[] = {
     {"decode", Decode},
     {"info", RunInfoCommand},
     {"bmpinfo", RunBmpInfoCommand},
@@ -155,7 +155,7 @@ bool TakeMaxPixels(int *argc, char ***argv, std::uint64_t *maxPixels) {
 
 int main(int argc, char **argv) {
   if (argc < 2) return Usage();
-  for (const Command &command : kCommands)
+  for (const Command &command : COMMANDS)
     if (std::strcmp(argv[1], command.name) == 0) return command.run(argc - 2, argv + 2);
   return Usage();
 }

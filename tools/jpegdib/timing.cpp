@@ -41,12 +41,13 @@ const char *LevelName(SimdLevel level) {
 
 int RunTimeCommand(int argc, char **argv) {
   double seconds = 2;
+  DecoderSwitches switches = PRODUCT_SWITCHES;
   int i = 0;
   for (; i < argc && argv[i][0] == '-'; ++i) {
     if (std::strcmp(argv[i], "--sse2") == 0) {
-      g_jpegSimdLimit = SIMD_SSE2;
+      switches.simdLimit = SIMD_SSE2;
     } else if (std::strcmp(argv[i], "--plain") == 0) {
-      g_jpegSimdLimit = SIMD_NONE;
+      switches.simdLimit = SIMD_NONE;
     } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       seconds = std::atof(argv[++i]);
     } else {
@@ -58,10 +59,11 @@ int RunTimeCommand(int argc, char **argv) {
     std::fprintf(stderr, "usage: jpegdib time [--plain | --sse2] [--seconds S] IN.jpg...\n");
     return 2;
   }
-  std::printf("carriers: %s\n", LevelName(DetectSimdLevel()));
+  SimdLevel offered = DetectSimdLevel();
+  std::printf("carriers: %s\n", LevelName(offered < switches.simdLimit ? offered : switches.simdLimit));
   for (; i < argc; ++i) {
     HGLOBAL picture = nullptr;
-    DecoderResult result = DecodeJpegFile(argv[i], &picture);  // also warms the file cache
+    DecoderResult result = DecodeJpegFileSwitched(argv[i], &picture, false, switches);  // also warms the file cache
     if (result != DECODER_OK) {
       std::fprintf(stderr, "jpegdib: %s: %d %s\n", argv[i], result, DescribeDecoderResult(result));
       return result;
@@ -74,7 +76,7 @@ int RunTimeCommand(int argc, char **argv) {
     long decodes = 0;
     double start = ThreadSeconds(), spent = 0;
     while (spent < seconds) {
-      DecodeJpegFile(argv[i], &picture);
+      DecodeJpegFileSwitched(argv[i], &picture, false, switches);
       GlobalFree(picture);
       picture = nullptr;
       ++decodes;

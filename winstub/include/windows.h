@@ -2,8 +2,7 @@
 // uses: the basic types, the bitmap records and the global-memory and file
 // calls, with Win32's names, layouts and meanings. Used only where there is no
 // Windows; the Windows builds include the real header.
-#ifndef DUNMERE_WINSTUB_WINDOWS_H
-#define DUNMERE_WINSTUB_WINDOWS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -212,5 +211,3 @@ static_assert(sizeof(RGBTRIPLE) == 3, "RGBTRIPLE is 3 bytes");
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
 static_assert(sizeof(BITMAPCOREHEADER) == 12, "BITMAPCOREHEADER is 12 bytes");
 static_assert(sizeof(BITMAPFILEHEADER) == 14, "BITMAPFILEHEADER is 14 bytes, packed");
-
-#endif

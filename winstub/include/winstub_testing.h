@@ -3,8 +3,7 @@
 // ReadFile, WriteFile or one of the OpenFile and _l calls fail, count the calls,
 // and count the global blocks still allocated. Only the native
 // build has them; Windows builds test these paths not at all.
-#ifndef DUNMERE_WINSTUB_TESTING_H
-#define DUNMERE_WINSTUB_TESTING_H
+#pragma once
 
 enum WinstubCall {
   WINSTUB_GLOBAL_ALLOC,
@@ -47,5 +46,3 @@ long WinstubPeekMessageCount();
 
 // GetVersion reports Windows 98 (true) or Windows NT (false, the start).
 void WinstubSetWindows9x(bool on);
-
-#endif
