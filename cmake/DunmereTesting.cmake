@@ -4,7 +4,7 @@
 function(dunmere_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} gtest gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(WIN32)
