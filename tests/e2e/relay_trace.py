@@ -79,7 +79,7 @@ def start_traced_saver(session, functions, *args):
 
 
 def stop_tracing(session):
-    harness._reg(session, "delete", DEBUG_KEY, "/v", "RelayInclude", "/f", check=False)
+    harness.reg(session, "delete", DEBUG_KEY, "/v", "RelayInclude", "/f", check=False)
 
 
 def saver_calls(log_path):

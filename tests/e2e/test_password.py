@@ -62,7 +62,7 @@ class PasswordCase(SessionTest):
         s = self.session
         harness.end_processes(s)
         harness.reg_delete_key(s, APP_DEFAULTS)
-        harness._reg(s, "delete", DESKTOP, "/v", "ScreenSaveUsePassword", "/f", check=False)
+        harness.reg(s, "delete", DESKTOP, "/v", "ScreenSaveUsePassword", "/f", check=False)
         harness.reg_delete_key(s)
         harness.set_saver_running_flag(s, False)
 
@@ -151,11 +151,8 @@ class PasswordCase(SessionTest):
 
     def screen_changes(self, name, seconds):
         first = harness.screenshot(self.session, name + "-1")
-        time.sleep(seconds)
-        second = harness.screenshot(self.session, name + "-2")
-        out = subprocess.run(["compare", "-metric", "AE", first, second, "null:"], capture_output=True,
-                             timeout=60).stderr.decode().split()
-        return int(float(out[0])) if out else -1
+        time.sleep(seconds)  # the span over which nothing may change is what is checked
+        return harness.pixels_changed(first, harness.screenshot(self.session, name + "-2"))
 
     def refuse_and_check_quiet_spell(self, proc, saver, dialog, how, *keys, text=None):
         """Answers the open dialog with a refusal (`how`: wrong or cancel)
@@ -279,7 +276,7 @@ class Windows98(PasswordCase):
         self.assertFalse(self.dialog_open())
         self.assertTrue(harness.wait_until(lambda: harness.cursor_visible_pixels(s) == 0, 5),
                         "the cursor is hidden again over the saver")
-        time.sleep(0.5)  # what the dialog covered is repainted
+        harness.wait_screen_still(s, "password-repainted")  # what the dialog covered is repainted
         self.assertEqual(self.screen_changes("password-slideshow-stopped", 2.5), 0, "the slideshow has stopped")
         self.assertEqual(harness.saver_windows(s)[0]["hwnd"], saver["hwnd"])
         self.assertTrue(self.flag())
@@ -303,7 +300,7 @@ class Windows98(PasswordCase):
         for what, value in (("value 0", ("REG_DWORD", 0)), ("no value", None),
                             ("two zero bytes", ("REG_BINARY", "0000"))):
             with self.subTest(case=what):
-                harness._reg(s, "delete", DESKTOP, "/v", "ScreenSaveUsePassword", "/f", check=False)
+                harness.reg(s, "delete", DESKTOP, "/v", "ScreenSaveUsePassword", "/f", check=False)
                 if value:
                     self.use_password(*value)
                 harness.set_saver_running_flag(s, False)

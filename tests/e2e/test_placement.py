@@ -9,7 +9,7 @@ import time
 import harness
 import pictures
 import relay_trace
-from harness import SAVER_CLASS, SessionTest, host_command, start_host, start_saver, wait_child, wait_exit
+from harness import SAVER_CLASS, SessionTest, host_command, start_host, wait_child, wait_exit
 
 # The first picture stays this long; each case closes the saver long before.
 LONG_SWITCH = 600

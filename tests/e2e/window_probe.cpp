@@ -8,6 +8,8 @@
 //   window_probe wait CLASS TITLE MS        the first visible top-level window
 //                                           of that class and title ("*" = any),
 //                                           exit 1 when none appears in time
+//   window_probe gone CLASS TITLE MS        exit 0 once FindWindowA finds no such
+//                                           window (visible or not), 1 if one stays
 //   window_probe cursor                     the foreground thread's cursor
 //   window_probe saver-running              SPI_GETSCREENSAVERRUNNING
 //   window_probe set-saver-running 0|1
@@ -157,6 +159,17 @@ int Wait(const char* className, const char* title, DWORD timeoutMs) {
     }
 }
 
+// FindWindowA, as a starting saver looks for a running one, so that "gone"
+// means gone for the next saver too.
+int Gone(const char* className, const char* title, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (FindWindowA(className, std::strcmp(title, "*") == 0 ? nullptr : title)) {
+        if (GetTickCount() - start > timeoutMs) return 1;
+        Sleep(20);
+    }
+    return 0;
+}
+
 int Children(HWND parent) {
     for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         std::string line = Describe(child);
@@ -231,7 +244,7 @@ int Spawn(const char* program, const char* hexLine, DWORD timeoutMs) {
 }
 
 int Usage() {
-    std::fputs("usage: window_probe windows|children H|wait CLASS TITLE MS|cursor|saver-running|"
+    std::fputs("usage: window_probe windows|children H|wait CLASS TITLE MS|gone CLASS TITLE MS|cursor|saver-running|"
                "set-saver-running 0|1|code-page|spawn PROGRAM HEXLINE MS\n",
                stderr);
     return 2;
@@ -249,6 +262,7 @@ int main(int argc, char** argv) {
     }
     if (what == "children" && argc == 3) return Children(HandleFrom(argv[2]));
     if (what == "wait" && argc == 5) return Wait(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
+    if (what == "gone" && argc == 5) return Gone(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
     if (what == "cursor") return Cursor();
     if (what == "code-page") {
         Print("{\"acp\":" + std::to_string(GetACP()) + "}");
