@@ -15,7 +15,8 @@ enum : UINT { BLOCK_FLAGS = GMEM_MOVEABLE | GMEM_ZEROINIT };
 // rows exists only to serve them.
 enum : DWORD { MAX_OPTIONAL_COLORS = 256 };
 
-static_assert(sizeof(BITMAPFILEHEADER) == FILE_HEADER_LEAD + FILE_HEADER_REST, "file header is packed");
+static_assert(sizeof(BITMAPFILEHEADER) == FILE_HEADER_LEAD + FILE_HEADER_REST,
+              "file header is packed");
 static_assert(sizeof(BITMAPINFOHEADER) == INFO_HEADER_SIZE, "full header is 40 bytes");
 static_assert(sizeof(BITMAPCOREHEADER) == CORE_HEADER_SIZE, "core header is 12 bytes");
 
@@ -83,7 +84,8 @@ bool SeekToRows(HFILE file, LONG start, DWORD offset, DWORD rowBytes, DWORD miss
 // The masks each depth draws with when a header names none.
 bool DefaultMasks(WORD bits, const DWORD masks[3]) {
     if (bits == 16) return masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
-    if (bits == 32) return masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF;
+    if (bits == 32)
+        return masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF;
     return false;
 }
 
@@ -175,7 +177,8 @@ HGLOBAL ReadDibHeaderBlock(HFILE file) {
     if (core) {
         WidenCoreHeader(buffer, colors);
         // Back to just behind the 12 bytes of the core header.
-        if (_llseek(file, -LONG(got - CORE_HEADER_SIZE), FILE_CURRENT) == HFILE_ERROR) return nullptr;
+        if (_llseek(file, -LONG(got - CORE_HEADER_SIZE), FILE_CURRENT) == HFILE_ERROR)
+            return nullptr;
     }
     BITMAPINFOHEADER info;
     std::memcpy(&info, buffer, sizeof info);
@@ -226,7 +229,8 @@ BOOL QueryDibHeader(HGLOBAL dib, BITMAPINFOHEADER* header) {
     // Copy no more than the block holds; a core header's block may be shorter
     // than the full form.
     std::memset(header, 0, sizeof *header);
-    std::memcpy(header, bytes, blockBytes < INFO_HEADER_SIZE ? blockBytes : SIZE_T(INFO_HEADER_SIZE));
+    std::memcpy(header, bytes,
+                blockBytes < INFO_HEADER_SIZE ? blockBytes : SIZE_T(INFO_HEADER_SIZE));
     GlobalUnlock(dib);
     if (header->biSize == CORE_HEADER_SIZE) return blockBytes >= CORE_HEADER_SIZE;
     if (blockBytes < INFO_HEADER_SIZE) return FALSE;
@@ -234,8 +238,8 @@ BOOL QueryDibHeader(HGLOBAL dib, BITMAPINFOHEADER* header) {
         // A top-down DIB (negative height) has as many rows as a bottom-up one;
         // sizes the rule cannot give in 32 bits are no header to work from.
         const int64_t rows = header->biHeight < 0 ? -int64_t(header->biHeight) : header->biHeight;
-        if (rows > INT32_MAX ||
-            !RowImageBytes(header->biWidth, static_cast<LONG>(rows), header->biBitCount, &header->biSizeImage))
+        if (rows > INT32_MAX || !RowImageBytes(header->biWidth, static_cast<LONG>(rows),
+                                               header->biBitCount, &header->biSizeImage))
             return FALSE;
     }
     if (header->biClrUsed == 0) header->biClrUsed = ColorCount(header);
@@ -250,7 +254,9 @@ HGLOBAL ReadBmpFile(HFILE file) {
         return nullptr;
     }
     const uint64_t bytes = uint64_t(info.biSize) + ColorTableBytes(&info) + info.biSizeImage;
-    HGLOBAL grown = bytes <= SIZE_T(-1) ? GlobalReAlloc(block, static_cast<SIZE_T>(bytes), BLOCK_FLAGS) : nullptr;
+    HGLOBAL grown = bytes <= SIZE_T(-1)
+                        ? GlobalReAlloc(block, static_cast<SIZE_T>(bytes), BLOCK_FLAGS)
+                        : nullptr;
     if (!grown) {
         GlobalFree(block);
         return nullptr;

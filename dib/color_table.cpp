@@ -15,10 +15,10 @@ uint32_t FirstField(const void* header) {
 
 uint16_t ColorsForDepth(unsigned bits) {
     switch (bits) {
-    case 1: return 2;
-    case 4: return 16;
-    case 8: return 256;
-    default: return 0;  // 16, 24 and 32 bits carry no table unless biClrUsed asks for one
+        case 1: return 2;
+        case 4: return 16;
+        case 8: return 256;
+        default: return 0;  // 16, 24 and 32 bits carry no table unless biClrUsed asks for one
     }
 }
 
@@ -37,6 +37,7 @@ uint16_t ColorCount(const void* header) {
 }
 
 uint16_t ColorTableBytes(const void* header) {
-    const unsigned entryBytes = FirstField(header) == CORE_HEADER_SIZE ? sizeof(RGBTRIPLE) : sizeof(RGBQUAD);
+    const unsigned entryBytes =
+        FirstField(header) == CORE_HEADER_SIZE ? sizeof(RGBTRIPLE) : sizeof(RGBQUAD);
     return static_cast<uint16_t>(ColorCount(header) * entryBytes);
 }

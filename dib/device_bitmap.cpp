@@ -80,7 +80,9 @@ HGLOBAL DeviceBitmapToDib(HBITMAP bitmap, DWORD compression, WORD bits, HPALETTE
         }
     }
     const uint64_t bytes = uint64_t(info.biSize) + ColorTableBytes(&info) + info.biSizeImage;
-    HGLOBAL grown = sound && bytes <= SIZE_T(-1) ? GlobalReAlloc(block, static_cast<SIZE_T>(bytes), 0) : nullptr;
+    HGLOBAL grown = sound && bytes <= SIZE_T(-1)
+                        ? GlobalReAlloc(block, static_cast<SIZE_T>(bytes), 0)
+                        : nullptr;
     if (!grown) {
         GlobalFree(block);
         Release(&screen);
@@ -95,8 +97,8 @@ HGLOBAL DeviceBitmapToDib(HBITMAP bitmap, DWORD compression, WORD bits, HPALETTE
     }
     *dib = info;
     auto* rows = reinterpret_cast<BYTE*>(dib) + info.biSize + ColorTableBytes(&info);
-    if (!GetDIBits(screen.dc, bitmap, 0, static_cast<UINT>(info.biHeight), rows, reinterpret_cast<BITMAPINFO*>(dib),
-                   DIB_RGB_COLORS)) {
+    if (!GetDIBits(screen.dc, bitmap, 0, static_cast<UINT>(info.biHeight), rows,
+                   reinterpret_cast<BITMAPINFO*>(dib), DIB_RGB_COLORS)) {
         GlobalUnlock(block);
         GlobalFree(block);
         Release(&screen);

@@ -70,8 +70,8 @@ HBITMAP DibToDeviceBitmap(HGLOBAL dib, HPALETTE palette);
 // Drawing. BlitDeviceBitmap draws the whole bitmap at (0, 0). Without a
 // DIB the paint routines fill the destination with the raster operation.
 BOOL BlitDeviceBitmap(HDC dc, HBITMAP bitmap, DWORD rop);
-BOOL PaintDibUnscaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int sourceX, int sourceY,
-                      DWORD rop);
-int PaintDibScaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int sourceX, int sourceY,
-                   int sourceWidth, int sourceHeight, DWORD rop);
+BOOL PaintDibUnscaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int sourceX,
+                      int sourceY, DWORD rop);
+int PaintDibScaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int sourceX,
+                   int sourceY, int sourceWidth, int sourceHeight, DWORD rop);
 #endif

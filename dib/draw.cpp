@@ -11,7 +11,8 @@ namespace {
 UINT DibRows(const BYTE* header) {
     DWORD headerBytes;
     std::memcpy(&headerBytes, header, sizeof headerBytes);
-    if (headerBytes == sizeof(BITMAPCOREHEADER)) return reinterpret_cast<const BITMAPCOREHEADER*>(header)->bcHeight;
+    if (headerBytes == sizeof(BITMAPCOREHEADER))
+        return reinterpret_cast<const BITMAPCOREHEADER*>(header)->bcHeight;
     const LONG height = reinterpret_cast<const BITMAPINFOHEADER*>(header)->biHeight;
     return height < 0 ? 0u - static_cast<UINT>(height) : static_cast<UINT>(height);
 }
@@ -36,8 +37,8 @@ BOOL BlitDeviceBitmap(HDC dc, HBITMAP bitmap, DWORD rop) {
     return result;
 }
 
-BOOL PaintDibUnscaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int sourceX, int sourceY,
-                      DWORD rop) {
+BOOL PaintDibUnscaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int sourceX,
+                      int sourceY, DWORD rop) {
     if (!dib) return PatBlt(dc, x, y, width, height, rop);
     const SIZE_T blockBytes = GlobalSize(dib);
     const auto* header = static_cast<const BYTE*>(GlobalLock(dib));
@@ -49,15 +50,15 @@ BOOL PaintDibUnscaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, 
     }
     // Every row of the DIB is handed over, so that the source position picks
     // the part drawn and no row outside the block is ever asked for.
-    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(width), static_cast<DWORD>(height), sourceX, sourceY, 0,
-                      DibRows(header), header + bitsOffset, reinterpret_cast<const BITMAPINFO*>(header),
-                      DIB_RGB_COLORS);
+    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(width), static_cast<DWORD>(height), sourceX,
+                      sourceY, 0, DibRows(header), header + bitsOffset,
+                      reinterpret_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS);
     GlobalUnlock(dib);
     return TRUE;
 }
 
-int PaintDibScaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int sourceX, int sourceY,
-                   int sourceWidth, int sourceHeight, DWORD rop) {
+int PaintDibScaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int sourceX,
+                   int sourceY, int sourceWidth, int sourceHeight, DWORD rop) {
     if (!dib) return PatBlt(dc, x, y, width, height, rop);
     const SIZE_T blockBytes = GlobalSize(dib);
     const auto* header = static_cast<const BYTE*>(GlobalLock(dib));
@@ -66,7 +67,8 @@ int PaintDibScaled(HDC dc, int x, int y, int width, int height, HGLOBAL dib, int
     int result = 0;
     if (bitsOffset)
         result = StretchDIBits(dc, x, y, width, height, sourceX, sourceY, sourceWidth, sourceHeight,
-                               header + bitsOffset, reinterpret_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS, rop);
+                               header + bitsOffset, reinterpret_cast<const BITMAPINFO*>(header),
+                               DIB_RGB_COLORS, rop);
     GlobalUnlock(dib);
     return result;
 }

@@ -58,7 +58,8 @@ SIZE_T DibBitsOffset(const void* header, SIZE_T blockBytes) {
     }
     // The whole table, not ColorTableBytes' 16-bit size: 16384 entries and
     // more would wrap it and put the rows inside the table.
-    const uint64_t entryBytes = headerBytes == CORE_HEADER_SIZE ? sizeof(RGBTRIPLE) : sizeof(RGBQUAD);
+    const uint64_t entryBytes =
+        headerBytes == CORE_HEADER_SIZE ? sizeof(RGBTRIPLE) : sizeof(RGBQUAD);
     const uint64_t offset = uint64_t(headerBytes) + ColorCount(header) * entryBytes;
     if (offset + rowBytes > blockBytes) return 0;
     return static_cast<SIZE_T>(offset);

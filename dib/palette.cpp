@@ -35,7 +35,8 @@ void FillTrueColourEntries(LOGPALETTE* record) {
     for (unsigned step = 1; i < TRUE_COLOUR_ENTRIES; ++step) {
         const BYTE level = static_cast<BYTE>((step * 255u + 20u) / 41u);
         if (level % 51 == 0) continue;
-        record->palPalEntry[i].peRed = record->palPalEntry[i].peGreen = record->palPalEntry[i].peBlue = level;
+        record->palPalEntry[i].peRed = record->palPalEntry[i].peGreen =
+            record->palPalEntry[i].peBlue = level;
         ++i;
     }
 }
@@ -43,12 +44,16 @@ void FillTrueColourEntries(LOGPALETTE* record) {
 }  // namespace
 
 HPALETTE PaletteFromHeader(const BITMAPINFOHEADER* header, SIZE_T blockBytes) {
-    if (!header || blockBytes < sizeof(BITMAPINFOHEADER) || header->biSize != sizeof(BITMAPINFOHEADER)) return nullptr;
-    const auto* table = reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(header) + header->biSize);
+    if (!header || blockBytes < sizeof(BITMAPINFOHEADER) ||
+        header->biSize != sizeof(BITMAPINFOHEADER))
+        return nullptr;
+    const auto* table =
+        reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(header) + header->biSize);
     const WORD count = ColorCount(header);
     // A header may name up to 65535 entries (256 KB); only a table the block
     // really holds is read.
-    if (uint64_t(sizeof(BITMAPINFOHEADER)) + uint64_t(count) * sizeof(RGBQUAD) > blockBytes) return nullptr;
+    if (uint64_t(sizeof(BITMAPINFOHEADER)) + uint64_t(count) * sizeof(RGBQUAD) > blockBytes)
+        return nullptr;
     LOGPALETTE* record = nullptr;
     if (count != 0) {
         record = AllocatePaletteRecord(count);

@@ -11,9 +11,10 @@ INT_PTR ShowModalDialog(HINSTANCE instance, WORD templateId, HWND owner, DLGPROC
         // Looked up rather than imported: Windows 95 may not export it, and a
         // program importing a missing function does not even start there.
         using DialogBoxParamWFn = INT_PTR(WINAPI*)(HINSTANCE, LPCWSTR, HWND, DLGPROC, LPARAM);
-        auto dialogBoxW =
-            ProcAs<DialogBoxParamWFn>(GetProcAddress(GetModuleHandleA("USER32.DLL"), "DialogBoxParamW"));
-        if (dialogBoxW) return dialogBoxW(instance, MAKEINTRESOURCEW(templateId), owner, procedure, 0);
+        auto dialogBoxW = ProcAs<DialogBoxParamWFn>(
+            GetProcAddress(GetModuleHandleA("USER32.DLL"), "DialogBoxParamW"));
+        if (dialogBoxW)
+            return dialogBoxW(instance, MAKEINTRESOURCEW(templateId), owner, procedure, 0);
     }
     return DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, procedure, 0);
 }

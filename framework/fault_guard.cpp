@@ -24,22 +24,25 @@ enum : int { RUN_GUARD_HANDLER = -2 };  // beside the dispositions the dispatche
 // Returns the disposition for the dispatcher, or RUN_GUARD_HANDLER.
 int AskSystem(EXCEPTION_RECORD* record, CONTEXT* context) {
     if (record->ExceptionFlags & UNWINDING_FLAGS) return ExceptionContinueSearch;
-    if (record == g_frame.offeredFault) return ExceptionContinueSearch;  // an inner frame asked already
+    if (record == g_frame.offeredFault)
+        return ExceptionContinueSearch;  // an inner frame asked already
     g_frame.offeredFault = record;
     EXCEPTION_POINTERS pointers{record, context};
     switch (UnhandledExceptionFilter(&pointers)) {
-    case EXCEPTION_EXECUTE_HANDLER: return RUN_GUARD_HANDLER;
-    case EXCEPTION_CONTINUE_EXECUTION:
-        g_frame.offeredFault = nullptr;  // this fault is over; a later one may lie at the same address
-        return ExceptionContinueExecution;
-    default: return ExceptionContinueSearch;
+        case EXCEPTION_EXECUTE_HANDLER: return RUN_GUARD_HANDLER;
+        case EXCEPTION_CONTINUE_EXECUTION:
+            g_frame.offeredFault =
+                nullptr;  // this fault is over; a later one may lie at the same address
+            return ExceptionContinueExecution;
+        default: return ExceptionContinueSearch;
     }
 }
 
 }  // namespace
 
-extern "C" __attribute__((used)) EXCEPTION_DISPOSITION InnerGuardHandler(EXCEPTION_RECORD* record, void*,
-                                                                         CONTEXT* context, void*) {
+extern "C" __attribute__((used)) EXCEPTION_DISPOSITION InnerGuardHandler(EXCEPTION_RECORD* record,
+                                                                         void*, CONTEXT* context,
+                                                                         void*) {
     const int answer = AskSystem(record, context);
     if (answer != RUN_GUARD_HANDLER) return static_cast<EXCEPTION_DISPOSITION>(answer);
     SetSaverRunningFlag(false);
@@ -67,7 +70,9 @@ RegistrationRecord* ChainHead() {
     return head;
 }
 
-void SetChainHead(RegistrationRecord* head) { __asm__ __volatile__("movl %0, %%fs:0" : : "r"(head) : "memory"); }
+void SetChainHead(RegistrationRecord* head) {
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
 
 // Runs the unwinding of every frame inside `frame`. RtlUnwind does not keep the
 // caller's registers on every system, so all of them are saved around it.
@@ -91,7 +96,8 @@ __attribute__((noinline)) void UnwindTo(void* frame, EXCEPTION_RECORD* record) {
         : "eax", "ecx", "edx", "memory", "cc");
 }
 
-extern "C" EXCEPTION_DISPOSITION OuterGuardHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void*) {
+extern "C" EXCEPTION_DISPOSITION OuterGuardHandler(EXCEPTION_RECORD* record, void* frame,
+                                                   CONTEXT* context, void*) {
     const int answer = AskSystem(record, context);
     if (answer != RUN_GUARD_HANDLER) return static_cast<EXCEPTION_DISPOSITION>(answer);
     auto* outer = static_cast<OuterFrame*>(frame);
@@ -127,8 +133,8 @@ __attribute__((noinline)) intptr_t InnerGuardCall(GuardedBody body, void* contex
 namespace {
 
 // Unwinds to the guarded call and resumes right behind it, as if the body had returned.
-extern "C" __attribute__((used)) EXCEPTION_DISPOSITION OuterGuardHandler(EXCEPTION_RECORD* record, void* frame,
-                                                                         CONTEXT* context, DISPATCHER_CONTEXT* dispatch) {
+extern "C" __attribute__((used)) EXCEPTION_DISPOSITION OuterGuardHandler(
+    EXCEPTION_RECORD* record, void* frame, CONTEXT* context, DISPATCHER_CONTEXT* dispatch) {
     const int answer = AskSystem(record, context);
     if (answer != RUN_GUARD_HANDLER) return static_cast<EXCEPTION_DISPOSITION>(answer);
     g_frame.faultCaught = true;

@@ -6,14 +6,16 @@
 
 namespace {
 
-constexpr DWORD REFUSE_WITHIN_MS = 200;  // a close request this soon after a dialog is not asked again
+constexpr DWORD REFUSE_WITHIN_MS =
+    200;  // a close request this soon after a dialog is not asked again
 
 // A value shorter than four bytes reads as the number its bytes make; anything
 // that is not a readable number of at most four bytes means "no password".
 bool PasswordSwitchIsOn(HKEY desktop) {
     BYTE data[4] = {};
     DWORD size = sizeof data;
-    if (RegQueryValueExA(desktop, "ScreenSaveUsePassword", nullptr, nullptr, data, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(desktop, "ScreenSaveUsePassword", nullptr, nullptr, data, &size) !=
+        ERROR_SUCCESS)
         return false;
     const DWORD value = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
                         static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;

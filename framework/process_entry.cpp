@@ -11,7 +11,9 @@
 // The loader calls the entry with nothing we need; the command line and the
 // module come again from the system. On i686 the stack is only 4-byte aligned
 // here, so the entry realigns it for the code below.
-extern "C" __attribute__((force_align_arg_pointer)) void WINAPI DunmereProcessStart() { SaverEntry(); }
+extern "C" __attribute__((force_align_arg_pointer)) void WINAPI DunmereProcessStart() {
+    SaverEntry();
+}
 
 // Built with loop-pattern recognition off, or the compiler would turn these
 // loops back into calls to themselves.
@@ -42,7 +44,9 @@ namespace std {
 const nothrow_t nothrow{};
 }
 
-void* operator new(size_t bytes, const std::nothrow_t&) noexcept { return LocalAlloc(LMEM_FIXED, bytes); }
+void* operator new(size_t bytes, const std::nothrow_t&) noexcept {
+    return LocalAlloc(LMEM_FIXED, bytes);
+}
 
 void operator delete(void* block) noexcept {
     if (block) LocalFree(block);

@@ -29,8 +29,8 @@ struct SaverFrameState {
 
     // The fault guard. Its frames live on the stack; the handlers find these
     // through this record, so nothing about a fault needs a fixed address.
-    bool guardActive;                      // the outer frame is in place
-    bool faultCaught;                      // the outer frame's handler ran
+    bool guardActive;  // the outer frame is in place
+    bool faultCaught;  // the outer frame's handler ran
     DWORD caughtCode;
     const EXCEPTION_RECORD* offeredFault;  // the system is asked once per fault
 };

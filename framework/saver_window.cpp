@@ -18,15 +18,15 @@ void PostCloseRequest(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 // at the machine and must not end the saver.
 bool MeansSleepOrWake(WPARAM event) {
     switch (event) {
-    case PBT_APMQUERYSUSPEND:
-    case PBT_APMQUERYSTANDBY:
-    case PBT_APMSUSPEND:
-    case PBT_APMSTANDBY:
-    case PBT_APMRESUMECRITICAL:
-    case PBT_APMRESUMESUSPEND:
-    case PBT_APMRESUMESTANDBY:
-    case PBT_APMRESUMEAUTOMATIC: return true;
-    default: return false;
+        case PBT_APMQUERYSUSPEND:
+        case PBT_APMQUERYSTANDBY:
+        case PBT_APMSUSPEND:
+        case PBT_APMSTANDBY:
+        case PBT_APMRESUMECRITICAL:
+        case PBT_APMRESUMESUSPEND:
+        case PBT_APMRESUMESTANDBY:
+        case PBT_APMRESUMEAUTOMATIC: return true;
+        default: return false;
     }
 }
 
@@ -50,7 +50,8 @@ void DetachInputContext(HWND window) {
     if (!g_frame.imeModule) return;
     g_frame.immAssociate = GetProcAddress(g_frame.imeModule, "ImmAssociateContext");
     if (g_frame.immAssociate)
-        g_frame.savedInputContext = ProcAs<ImmAssociateContextFn>(g_frame.immAssociate)(window, nullptr);
+        g_frame.savedInputContext =
+            ProcAs<ImmAssociateContextFn>(g_frame.immAssociate)(window, nullptr);
 }
 
 void RestoreInputContext(HWND window) {
@@ -77,8 +78,8 @@ LRESULT OnDestroy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT OnDisplayChange(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!g_frame.isPreview) {
         const RECT screen = ScreenClipBox();
-        SetWindowPos(window, nullptr, screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(window, nullptr, screen.left, screen.top, screen.right - screen.left,
+                     screen.bottom - screen.top, SWP_NOZORDER | SWP_NOACTIVATE);
         GetCursorPos(&g_frame.lastCursor);
     }
     return Forward(window, message, wParam, lParam);
@@ -95,13 +96,15 @@ LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT OnHelpOrContextMenu(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!g_frame.isPreview) return Forward(window, message, wParam, lParam);
     HWND parent = GetParent(window);
-    if (parent && IsWindow(parent)) PostMessageA(parent, message, reinterpret_cast<WPARAM>(parent), lParam);
+    if (parent && IsWindow(parent))
+        PostMessageA(parent, message, reinterpret_cast<WPARAM>(parent), lParam);
     return 1;
 }
 
 LRESULT OnSysCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // A full-screen saver must not be switched away from, nor started again.
-    if (!g_frame.isPreview && (wParam == SC_NEXTWINDOW || wParam == SC_PREVWINDOW || wParam == SC_SCREENSAVE))
+    if (!g_frame.isPreview &&
+        (wParam == SC_NEXTWINDOW || wParam == SC_PREVWINDOW || wParam == SC_SCREENSAVE))
         return 0;
     return Forward(window, message, wParam, lParam);
 }
@@ -127,42 +130,39 @@ bool MovedBeyondThreshold(POINT now) {
 // default handling (only WM_SETCURSOR, with *result set).
 bool ApplyInputRules(HWND window, UINT message, WPARAM wParam, LRESULT* result) {
     switch (message) {
-    case WM_SHOWWINDOW:
-        if (wParam) SetCursor(nullptr);
-        break;
-    case WM_ACTIVATEAPP:
-        if (!wParam) PostCloseRequest(window);
-        break;
-    case WM_SETCURSOR:
-        SetCursor(nullptr);
-        *result = 1;
-        return true;
-    case WM_POWER:
-        if (wParam == PWR_CRITICALRESUME) PostCloseRequest(window);
-        break;
-    case WM_POWERBROADCAST:
-        if (MeansSleepOrWake(wParam)) PostCloseRequest(window);
-        break;
-    case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN:
-        PostCloseRequest(window);
-        break;
-    case WM_MOUSEMOVE: {
-        // The message's own coordinates are relative to the window and arrive
-        // even when nothing moved; the real cursor position decides.
-        POINT now;
-        GetCursorPos(&now);
-        if (MovedBeyondThreshold(now)) {
-            PostCloseRequest(window);
-            g_frame.lastCursor = now;
+        case WM_SHOWWINDOW:
+            if (wParam) SetCursor(nullptr);
+            break;
+        case WM_ACTIVATEAPP:
+            if (!wParam) PostCloseRequest(window);
+            break;
+        case WM_SETCURSOR:
+            SetCursor(nullptr);
+            *result = 1;
+            return true;
+        case WM_POWER:
+            if (wParam == PWR_CRITICALRESUME) PostCloseRequest(window);
+            break;
+        case WM_POWERBROADCAST:
+            if (MeansSleepOrWake(wParam)) PostCloseRequest(window);
+            break;
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN: PostCloseRequest(window); break;
+        case WM_MOUSEMOVE: {
+            // The message's own coordinates are relative to the window and arrive
+            // even when nothing moved; the real cursor position decides.
+            POINT now;
+            GetCursorPos(&now);
+            if (MovedBeyondThreshold(now)) {
+                PostCloseRequest(window);
+                g_frame.lastCursor = now;
+            }
+            break;
         }
-        break;
-    }
-    default:
-        break;
+        default: break;
     }
     return false;
 }
@@ -171,22 +171,22 @@ bool ApplyInputRules(HWND window, UINT message, WPARAM wParam, LRESULT* result) 
 
 LRESULT CALLBACK SaverFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE: return OnCreate(window, message, wParam, lParam);
-    case WM_DESTROY: return OnDestroy(window, message, wParam, lParam);
-    case WM_SETTEXT: return 0;
-    case WM_PAINT: return OnPaint(window, message, wParam, lParam);
-    case WM_DISPLAYCHANGE: return OnDisplayChange(window, message, wParam, lParam);
-    case WM_HELP:
-    case WM_CONTEXTMENU: return OnHelpOrContextMenu(window, message, wParam, lParam);
-    case WM_SYSCOMMAND: return OnSysCommand(window, message, wParam, lParam);
-    case WM_TIMER: return OnTimer(window, message, wParam, lParam);
-    case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-    case WM_MOUSEMOVE:
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN: return OnInput(window, message, wParam, lParam);
-    default: return Forward(window, message, wParam, lParam);
+        case WM_CREATE: return OnCreate(window, message, wParam, lParam);
+        case WM_DESTROY: return OnDestroy(window, message, wParam, lParam);
+        case WM_SETTEXT: return 0;
+        case WM_PAINT: return OnPaint(window, message, wParam, lParam);
+        case WM_DISPLAYCHANGE: return OnDisplayChange(window, message, wParam, lParam);
+        case WM_HELP:
+        case WM_CONTEXTMENU: return OnHelpOrContextMenu(window, message, wParam, lParam);
+        case WM_SYSCOMMAND: return OnSysCommand(window, message, wParam, lParam);
+        case WM_TIMER: return OnTimer(window, message, wParam, lParam);
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN: return OnInput(window, message, wParam, lParam);
+        default: return Forward(window, message, wParam, lParam);
     }
 }
 
@@ -198,7 +198,9 @@ LRESULT SaverDefaultHandling(HWND window, UINT message, WPARAM wParam, LPARAM lP
                 return 0;
             }
         } else if (message == WM_VERIFY_PASSWORD && g_frame.isWindows9x) {
-            return g_frame.verifyPassword ? ProcAs<VerifyScreenSavePwdFn>(g_frame.verifyPassword)(window) : 1;
+            return g_frame.verifyPassword
+                       ? ProcAs<VerifyScreenSavePwdFn>(g_frame.verifyPassword)(window)
+                       : 1;
         } else if (!g_frame.verifying) {
             LRESULT answered = 0;
             if (ApplyInputRules(window, message, wParam, &answered)) return answered;
@@ -250,12 +252,13 @@ int RunSaverWindow(HWND parent) {
         LoadPasswordProvider();
     }
 
-    g_frame.autoPlayMessage = g_frame.isWindows9x ? RegisterWindowMessageA("QueryCancelAutoPlay") : 0;
+    g_frame.autoPlayMessage =
+        g_frame.isWindows9x ? RegisterWindowMessageA("QueryCancelAutoPlay") : 0;
 
     MSG message{};
     if (RegisterClassA(&windowClass)) {
-        g_frame.saverWindow = CreateWindowExA(exStyle, CLASS_NAME, title, style, x, y, width, height, parent,
-                                              nullptr, g_frame.instance, nullptr);
+        g_frame.saverWindow = CreateWindowExA(exStyle, CLASS_NAME, title, style, x, y, width,
+                                              height, parent, nullptr, g_frame.instance, nullptr);
     }
     if (!g_frame.saverWindow) {
         UnloadPasswordProvider();

@@ -18,35 +18,40 @@ int RunChosenMode(const char* arguments) {
     for (;;) {
         const unsigned char c = static_cast<unsigned char>(*p);
         switch (c) {
-        case 0:
-            return ShowSettingsDialog(nullptr);
-        case ' ': case '-': case '/':
-            ++p;
-            continue;
-        case 'S': case 's':
-            return RunSaverWindow(nullptr);
-        case 'P': case 'p': case 'L': case 'l':
-            ++p;
-            while (*p == ' ') ++p;
-            return RunPreview(p);
-        case 'C': case 'c': {
-            HWND owner = nullptr;
-            if (p[1] == ':') owner = ParseDecimalHandle(p + 2);
-            if (!owner || !IsWindow(owner)) owner = GetForegroundWindow();
-            return ShowSettingsDialog(owner);
-        }
-        case 'A': case 'a':
-            if (!g_frame.isWindows9x) return -1;
-            ++p;
-            while (*p == ' ') ++p;
-            return ChangeSaverPassword(p);
-        default:
-            return -1;
+            case 0: return ShowSettingsDialog(nullptr);
+            case ' ':
+            case '-':
+            case '/': ++p; continue;
+            case 'S':
+            case 's': return RunSaverWindow(nullptr);
+            case 'P':
+            case 'p':
+            case 'L':
+            case 'l':
+                ++p;
+                while (*p == ' ') ++p;
+                return RunPreview(p);
+            case 'C':
+            case 'c': {
+                HWND owner = nullptr;
+                if (p[1] == ':') owner = ParseDecimalHandle(p + 2);
+                if (!owner || !IsWindow(owner)) owner = GetForegroundWindow();
+                return ShowSettingsDialog(owner);
+            }
+            case 'A':
+            case 'a':
+                if (!g_frame.isWindows9x) return -1;
+                ++p;
+                while (*p == ' ') ++p;
+                return ChangeSaverPassword(p);
+            default: return -1;
         }
     }
 }
 
-intptr_t GuardedModeBody(void* arguments) { return RunChosenMode(static_cast<const char*>(arguments)); }
+intptr_t GuardedModeBody(void* arguments) {
+    return RunChosenMode(static_cast<const char*>(arguments));
+}
 
 }  // namespace
 
@@ -76,10 +81,12 @@ int DispatchSaverMode(HINSTANCE instance, const char* arguments) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     static_assert(sizeof(OSVERSIONINFOA) == 148, "the platform check passes the 148-byte record");
-    g_frame.isWindows9x = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+    g_frame.isWindows9x =
+        GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 
     DWORD faultCode = 0;
-    const intptr_t result = RunUnderFaultGuard(GuardedModeBody, const_cast<char*>(arguments), &faultCode);
+    const intptr_t result =
+        RunUnderFaultGuard(GuardedModeBody, const_cast<char*>(arguments), &faultCode);
     if (faultCode == 0) return static_cast<int>(result);
     SetSaverRunningFlag(false);  // the system gave the fault to us: it is reported already
     return static_cast<int>(faultCode);
@@ -87,7 +94,8 @@ int DispatchSaverMode(HINSTANCE instance, const char* arguments) {
 
 HWND ParseDecimalHandle(const char* text) {
     uint32_t value = 0;  // 32-bit and wrapping, as the display settings' numbers are read
-    for (; *text >= '0' && *text <= '9'; ++text) value = value * 10u + static_cast<uint32_t>(*text - '0');
+    for (; *text >= '0' && *text <= '9'; ++text)
+        value = value * 10u + static_cast<uint32_t>(*text - '0');
     // Window handles are 32-bit values on every Windows; widen them the way the
     // system does (sign extension), so a 64-bit build reads the same handle.
     return reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(value)));
@@ -101,7 +109,8 @@ int RunPreview(const char* text) {
 
 int ShowSettingsDialog(HWND owner) {
     if (!AppPrepareDialogClasses(g_frame.instance)) return 0;
-    return static_cast<int>(ShowModalDialog(g_frame.instance, SETTINGS_DIALOG_ID, owner, GuardedConfigDialogProc));
+    return static_cast<int>(
+        ShowModalDialog(g_frame.instance, SETTINGS_DIALOG_ID, owner, GuardedConfigDialogProc));
 }
 
 int ChangeSaverPassword(const char* text) {
@@ -114,7 +123,8 @@ int ChangeSaverPassword(const char* text) {
 void CallPasswordChanger(HWND parent) {
     HMODULE mpr = LoadLibraryA("MPR.DLL");
     if (!mpr) return;
-    using PwdChangePasswordFn = DWORD(WINAPI*)(LPCSTR provider, HWND parent, DWORD reserved1, LPVOID reserved2);
+    using PwdChangePasswordFn =
+        DWORD(WINAPI*)(LPCSTR provider, HWND parent, DWORD reserved1, LPVOID reserved2);
     auto change = ProcAs<PwdChangePasswordFn>(GetProcAddress(mpr, "PwdChangePasswordA"));
     if (change) change("SCRSAVE", parent, 0, nullptr);
     FreeLibrary(mpr);

@@ -80,19 +80,19 @@ struct DecoderSwitches {
 constexpr DecoderSwitches PRODUCT_SWITCHES = {false, SIMD_AVX2};
 
 struct FastHuffman {
-  std::uint16_t codeEntry[FAST_ENTRIES];
-  std::int32_t acEntry[FAST_ENTRIES];
+    std::uint16_t codeEntry[FAST_ENTRIES];
+    std::int32_t acEntry[FAST_ENTRIES];
 };
 
 struct FrameComponent {
-  std::uint8_t hSampling;
-  std::uint8_t vSampling;
-  std::uint8_t quantSlot;
+    std::uint8_t hSampling;
+    std::uint8_t vSampling;
+    std::uint8_t quantSlot;
 };
 
 struct ScanComponent {
-  std::uint8_t dcSlot;  // 0..3
-  std::uint8_t acSlot;  // 4..7
+    std::uint8_t dcSlot;  // 0..3
+    std::uint8_t acSlot;  // 4..7
 };
 
 struct DecoderContext;
@@ -102,156 +102,158 @@ struct DecoderContext;
 // traversal there, as exhausted data does (the picture so far, result 0).
 enum McuGateAnswer { MCU_GATE_DECODE, MCU_GATE_AGAIN, MCU_GATE_LEAVE_ROW, MCU_GATE_STOP };
 struct McuGate {
-  McuGateAnswer (*beforeWholeMcu)(McuGate *gate);
+    McuGateAnswer (*beforeWholeMcu)(McuGate* gate);
 };
 
 // A decode driver: DecodeScanToDib or a twin of it.
-typedef DecoderResult (*ScanDriver)(DecoderContext *context, HGLOBAL *dib);
+typedef DecoderResult (*ScanDriver)(DecoderContext* context, HGLOBAL* dib);
 
 struct DecoderContext {
-  std::uint16_t marker;
-  std::uint16_t width;
-  std::uint16_t height;
-  HANDLE file;
-  HGLOBAL bufferHandle;
-  const std::uint8_t *readPos;
-  std::int32_t bytesLeft;
-  FrameComponent frameComponents[4];
-  std::uint8_t componentCount;
-  ScanComponent scanComponents[4];
-  std::uint8_t scanComponentCount;
-  HGLOBAL lengthTableHandle[HUFFMAN_SLOTS];
-  HGLOBAL symbolTableHandle[HUFFMAN_SLOTS];
-  std::uint8_t *lengthTable[HUFFMAN_SLOTS];
-  std::uint8_t *symbolTable[HUFFMAN_SLOTS];
-  std::int16_t dcPredictor[3];
-  std::uint8_t dqtPrecision;
-  std::uint8_t dqtSlot;
-  std::uint16_t quantTables[4][64];
-  SamplingMode samplingMode;
-  std::int16_t dcDiff;
-  std::int16_t acValue;
-  std::int16_t acRun;
-  std::uint16_t bitsToConsume;
-  const std::uint16_t *zigzag;
-  const std::uint8_t *dcLength[3];
-  const std::uint8_t *dcSymbol[3];
-  const std::uint8_t *acLength[3];
-  const std::uint8_t *acSymbol[3];
-  const std::uint16_t *componentQuant[3];
-  std::int32_t rowStride;
-  HGLOBAL lumaBlocksHandle;
-  std::int16_t *lumaBlocks;
-  HGLOBAL cbBlockHandle;
-  std::int16_t *cbBlock;
-  HGLOBAL crBlockHandle;
-  std::int16_t *crBlock;
-  std::int16_t bitOffset;
+    std::uint16_t marker;
+    std::uint16_t width;
+    std::uint16_t height;
+    HANDLE file;
+    HGLOBAL bufferHandle;
+    const std::uint8_t* readPos;
+    std::int32_t bytesLeft;
+    FrameComponent frameComponents[4];
+    std::uint8_t componentCount;
+    ScanComponent scanComponents[4];
+    std::uint8_t scanComponentCount;
+    HGLOBAL lengthTableHandle[HUFFMAN_SLOTS];
+    HGLOBAL symbolTableHandle[HUFFMAN_SLOTS];
+    std::uint8_t* lengthTable[HUFFMAN_SLOTS];
+    std::uint8_t* symbolTable[HUFFMAN_SLOTS];
+    std::int16_t dcPredictor[3];
+    std::uint8_t dqtPrecision;
+    std::uint8_t dqtSlot;
+    std::uint16_t quantTables[4][64];
+    SamplingMode samplingMode;
+    std::int16_t dcDiff;
+    std::int16_t acValue;
+    std::int16_t acRun;
+    std::uint16_t bitsToConsume;
+    const std::uint16_t* zigzag;
+    const std::uint8_t* dcLength[3];
+    const std::uint8_t* dcSymbol[3];
+    const std::uint8_t* acLength[3];
+    const std::uint8_t* acSymbol[3];
+    const std::uint16_t* componentQuant[3];
+    std::int32_t rowStride;
+    HGLOBAL lumaBlocksHandle;
+    std::int16_t* lumaBlocks;
+    HGLOBAL cbBlockHandle;
+    std::int16_t* cbBlock;
+    HGLOBAL crBlockHandle;
+    std::int16_t* crBlock;
+    std::int16_t bitOffset;
 
-  // Implementation fields (beyond the working record proper).
-  std::uint8_t *buffer;            // locked address of the file buffer
-  std::uint8_t frameSeen;          // an SOF0 was parsed
-  std::uint8_t quantDefined;       // bit s: a DQT defined slot s
-  DecoderResult refusal;           // a parser refused the stream with this code
-  const FastHuffman *dcFast[3];    // lookahead tables bound for the scan
-  const FastHuffman *acFast[3];
-  std::int32_t quantZigzag[3][65]; // componentQuant in zigzag order, [64] = [63]
-  FastHuffman fast[HUFFMAN_SLOTS];
-  SimdLevel simd;                  // chosen at the start of the scan, within switches.simdLimit
-  DecoderSwitches switches;        // PRODUCT_SWITCHES except in tests and tools
-  std::uint8_t blockEnd[6];        // per block of the MCU the fast reader decoded
-                                   // (luma 0..3, Cb, Cr): the zigzag positions in use
+    // Implementation fields (beyond the working record proper).
+    std::uint8_t* buffer;          // locked address of the file buffer
+    std::uint8_t frameSeen;        // an SOF0 was parsed
+    std::uint8_t quantDefined;     // bit s: a DQT defined slot s
+    DecoderResult refusal;         // a parser refused the stream with this code
+    const FastHuffman* dcFast[3];  // lookahead tables bound for the scan
+    const FastHuffman* acFast[3];
+    std::int32_t quantZigzag[3][65];  // componentQuant in zigzag order, [64] = [63]
+    FastHuffman fast[HUFFMAN_SLOTS];
+    SimdLevel simd;            // chosen at the start of the scan, within switches.simdLimit
+    DecoderSwitches switches;  // PRODUCT_SWITCHES except in tests and tools
+    std::uint8_t blockEnd[6];  // per block of the MCU the fast reader decoded
+                               // (luma 0..3, Cb, Cr): the zigzag positions in use
 };
 
 extern const std::uint16_t zigzagOrder[72];
 
 // Reading the file buffer: readPos moves forward and bytesLeft down together,
 // so that bytesLeft always counts the bytes from readPos to the end.
-inline void Advance(DecoderContext *c, int n) {
-  c->readPos += n;
-  c->bytesLeft -= n;
+inline void Advance(DecoderContext* c, int n) {
+    c->readPos += n;
+    c->bytesLeft -= n;
 }
 
-inline std::uint8_t ReadByte(DecoderContext *c) {
-  std::uint8_t b = c->readPos[0];
-  Advance(c, 1);
-  return b;
+inline std::uint8_t ReadByte(DecoderContext* c) {
+    std::uint8_t b = c->readPos[0];
+    Advance(c, 1);
+    return b;
 }
 
-inline std::uint16_t ReadWord(DecoderContext *c) {
-  std::uint16_t w = static_cast<std::uint16_t>((c->readPos[0] << 8) | c->readPos[1]);
-  Advance(c, 2);
-  return w;
+inline std::uint16_t ReadWord(DecoderContext* c) {
+    std::uint16_t w = static_cast<std::uint16_t>((c->readPos[0] << 8) | c->readPos[1]);
+    Advance(c, 2);
+    return w;
 }
 
 // The front end shared by the decode and the information scan.
 // A zeroed context with the given switches, or null when there is no memory for it.
-DecoderContext *CreateDecoderContext(DecoderSwitches switches);
+DecoderContext* CreateDecoderContext(DecoderSwitches switches);
 // Loads the file into the context's buffer and moves to the byte after its SOI.
-DecoderResult OpenJpegStream(DecoderContext *context, const char *fileName);
+DecoderResult OpenJpegStream(DecoderContext* context, const char* fileName);
 // Releases every block the context holds, then the context itself.
-void DestroyDecoderContext(DecoderContext *context);
+void DestroyDecoderContext(DecoderContext* context);
 // The next marker into context->marker; 105 when the data runs out.
-DecoderResult ReadNextMarker(DecoderContext *context);
+DecoderResult ReadNextMarker(DecoderContext* context);
 // The length rule of the segments that are read (SOF0, DHT, DQT, SOS): reads
 // the length field L; refused when L is below 2 or fewer than L bytes are left
 // after the field. Gives the payload length L - 2, or -1.
-int ReadSegmentLength(DecoderContext *context);
+int ReadSegmentLength(DecoderContext* context);
 // The rule of the segments that are passed over: refused when L is below 2 or
 // the segment runs past the end of the data. Gives L - 2, or -1.
-int ReadSkippedLength(DecoderContext *context);
+int ReadSkippedLength(DecoderContext* context);
 // Passes over the segment whose length field is at readPos; 105 when refused.
-DecoderResult SkipSegment(DecoderContext *context);
+DecoderResult SkipSegment(DecoderContext* context);
 // SOF1..SOF3, SOF5..SOF7, SOF9..SOF11, SOF13..SOF15 and DAC.
 bool IsNonBaselineFrame(std::uint16_t marker);
 // The segments the decode passes over: JPG, DNL, DRI, DHP, EXP, APP0..APP15,
 // JPG0..JPG13 and COM.
 bool IsSkippedSegment(std::uint16_t marker);
-SamplingMode ChooseSamplingMode(const FrameComponent *components, int componentCount);
+SamplingMode ChooseSamplingMode(const FrameComponent* components, int componentCount);
 
 // The DC predictors at the start of the scan and after each restart marker:
 // the luma one starts from 1024 divided by the first entry of its
 // quantisation table (1024 when that entry is 0), the chroma ones from 0.
-inline void ResetDcPredictors(DecoderContext *c, std::uint16_t firstQuantEntry) {
-    c->dcPredictor[0] = static_cast<std::int16_t>(firstQuantEntry != 0 ? 1024 / firstQuantEntry : 1024);
+inline void ResetDcPredictors(DecoderContext* c, std::uint16_t firstQuantEntry) {
+    c->dcPredictor[0] =
+        static_cast<std::int16_t>(firstQuantEntry != 0 ? 1024 / firstQuantEntry : 1024);
     c->dcPredictor[1] = 0;
     c->dcPredictor[2] = 0;
 }
 
 // Parsing.
-void ReleaseDecoder(DecoderContext *context);
-void ParseStartOfFrame(DecoderContext *context, std::uint16_t payloadLength);
-void ParseQuantTables(DecoderContext *context, std::uint16_t payloadLength);
-DecoderResult ParseHuffmanTables(DecoderContext *context, std::uint16_t payloadLength);
-void ParseStartOfScan(DecoderContext *context, std::uint16_t payloadLength);
+void ReleaseDecoder(DecoderContext* context);
+void ParseStartOfFrame(DecoderContext* context, std::uint16_t payloadLength);
+void ParseQuantTables(DecoderContext* context, std::uint16_t payloadLength);
+DecoderResult ParseHuffmanTables(DecoderContext* context, std::uint16_t payloadLength);
+void ParseStartOfScan(DecoderContext* context, std::uint16_t payloadLength);
 // The entry with its driver and switches chosen (DecodeJpegFile passes
 // DecodeScanToDib and PRODUCT_SWITCHES).
-DecoderResult DecodeJpegFileWith(const char *fileName, HGLOBAL *picture, ScanDriver driver, DecoderSwitches switches);
+DecoderResult DecodeJpegFileWith(const char* fileName, HGLOBAL* picture, ScanDriver driver,
+                                 DecoderSwitches switches);
 // Reads the whole file into the context's buffer (with FILE_SLACK_BYTES zero bytes after it).
-DecoderResult LoadJpegFile(DecoderContext *context, const char *fileName);
+DecoderResult LoadJpegFile(DecoderContext* context, const char* fileName);
 // Moves past the first SOI; 105 when there is none or no marker follows it directly.
-DecoderResult FindStartOfImage(DecoderContext *context);
+DecoderResult FindStartOfImage(DecoderContext* context);
 
 // Entropy decoding. BuildHuffmanLookup returns the bytes consumed, or -1 for a table
 // that is not a valid prefix code within `available` bytes (refused with 105).
 // It also fills the slot's lookahead table `fast` (when not null).
-int BuildHuffmanLookup(DecoderContext *context, std::uint8_t *lengthTable, std::uint8_t *symbolTable,
-                       std::uint8_t *codeLengths, std::uint16_t *codes, int available, bool isAc,
-                       FastHuffman *fast);
-std::uint16_t PeekBits16(const DecoderContext *context);
-int ConsumeBits(DecoderContext *context);
-int DecodeDc(DecoderContext *context, int c);
-int DecodeAc(DecoderContext *context, int c);
-int DecodeLumaBlock(DecoderContext *context);
-int DecodeCbBlock(DecoderContext *context);
-int DecodeCrBlock(DecoderContext *context);
+int BuildHuffmanLookup(DecoderContext* context, std::uint8_t* lengthTable,
+                       std::uint8_t* symbolTable, std::uint8_t* codeLengths, std::uint16_t* codes,
+                       int available, bool isAc, FastHuffman* fast);
+std::uint16_t PeekBits16(const DecoderContext* context);
+int ConsumeBits(DecoderContext* context);
+int DecodeDc(DecoderContext* context, int c);
+int DecodeAc(DecoderContext* context, int c);
+int DecodeLumaBlock(DecoderContext* context);
+int DecodeCbBlock(DecoderContext* context);
+int DecodeCrBlock(DecoderContext* context);
 // The blocks of one whole MCU (lumaCount luma blocks, then Cb and Cr when
 // colour), as the three block decoders would decode them one after another,
 // with one fast reader; false (context untouched) where that cannot be done
 // (near the end of the data, or under the literal paths switch).
-bool DecodeMcuFast(DecoderContext *context, int lumaCount, bool colour);
+bool DecodeMcuFast(DecoderContext* context, int lumaCount, bool colour);
 // Prepares the per-scan tables of the block decoders (after ParseStartOfScan).
-void BindScanTables(DecoderContext *context);
+void BindScanTables(DecoderContext* context);
 
 // What this processor and system allow (cpu_features.cpp), whatever the switches.
 SimdLevel DetectSimdLevel();
@@ -263,31 +265,32 @@ bool SystemRunsSse(bool forceFault);
 #endif
 
 // Inverse DCT, with the vector carriers up to `simd`.
-void InverseDct(std::int16_t *block, SimdLevel simd);
+void InverseDct(std::int16_t* block, SimdLevel simd);
 // All blocks of an MCU that DecodeMcuFast decoded, using its blockEnd hints.
-void InverseDctMcu(DecoderContext *context, int lumaCount, bool colour);
-void InverseDctReference(std::int16_t *block);
+void InverseDctMcu(DecoderContext* context, int lumaCount, bool colour);
+void InverseDctReference(std::int16_t* block);
 
 // Block output and the decode driver.
-DecoderResult DecodeScanToDib(DecoderContext *context, HGLOBAL *dib);
+DecoderResult DecodeScanToDib(DecoderContext* context, HGLOBAL* dib);
 // Its twin that services the thread's message queue (cooperative.cpp).
-DecoderResult DecodeScanToDibCooperative(DecoderContext *context, HGLOBAL *dib);
+DecoderResult DecodeScanToDibCooperative(DecoderContext* context, HGLOBAL* dib);
 // The shared driver: `dibRows` rows are allocated besides the 15 spare ones
 // (height, or the height rounded up to whole MCU rows for the cooperative decode); `gate` may be null.
-DecoderResult RunScanToDib(DecoderContext *context, HGLOBAL *dib, std::uint32_t dibRows, McuGate *gate);
-std::uint16_t CheckRestartMarker(DecoderContext *context);
-void PutGreyBlock(std::uint8_t *dest, const DecoderContext *context);
-void PutMcuH1V1(std::uint8_t *dest, const DecoderContext *context);
-void PutMcuH2V1(std::uint8_t *dest, const DecoderContext *context);
-void PutMcuH1V2(std::uint8_t *dest, const DecoderContext *context);
-void PutMcuH2V2(std::uint8_t *dest, const DecoderContext *context);
-void PutGreyBlockClipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
-void PutMcuH1V1Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
-void PutMcuH2V1Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
-void PutMcuH1V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
-void PutMcuH2V2Clipped(std::uint8_t *dest, const DecoderContext *context, int columns, int rows);
+DecoderResult RunScanToDib(DecoderContext* context, HGLOBAL* dib, std::uint32_t dibRows,
+                           McuGate* gate);
+std::uint16_t CheckRestartMarker(DecoderContext* context);
+void PutGreyBlock(std::uint8_t* dest, const DecoderContext* context);
+void PutMcuH1V1(std::uint8_t* dest, const DecoderContext* context);
+void PutMcuH2V1(std::uint8_t* dest, const DecoderContext* context);
+void PutMcuH1V2(std::uint8_t* dest, const DecoderContext* context);
+void PutMcuH2V2(std::uint8_t* dest, const DecoderContext* context);
+void PutGreyBlockClipped(std::uint8_t* dest, const DecoderContext* context, int columns, int rows);
+void PutMcuH1V1Clipped(std::uint8_t* dest, const DecoderContext* context, int columns, int rows);
+void PutMcuH2V1Clipped(std::uint8_t* dest, const DecoderContext* context, int columns, int rows);
+void PutMcuH1V2Clipped(std::uint8_t* dest, const DecoderContext* context, int columns, int rows);
+void PutMcuH2V2Clipped(std::uint8_t* dest, const DecoderContext* context, int columns, int rows);
 
 // The decode under other switches than the product's, for tests and tools only
 // (switched_decode.cpp; the product never calls it).
-DecoderResult DecodeJpegFileSwitched(const char *fileName, HGLOBAL *picture, bool cooperative,
+DecoderResult DecodeJpegFileSwitched(const char* fileName, HGLOBAL* picture, bool cooperative,
                                      DecoderSwitches switches);

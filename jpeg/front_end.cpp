@@ -9,7 +9,8 @@
 #include "decoder_context.h"
 
 DecoderContext* CreateDecoderContext(DecoderSwitches switches) {
-    DecoderContext* c = static_cast<DecoderContext*>(::operator new(sizeof(DecoderContext), std::nothrow));
+    DecoderContext* c =
+        static_cast<DecoderContext*>(::operator new(sizeof(DecoderContext), std::nothrow));
     if (c == nullptr) return nullptr;
     std::memset(c, 0, sizeof *c);
     c->zigzag = zigzagOrder;
@@ -75,12 +76,13 @@ DecoderResult SkipSegment(DecoderContext* c) {
 }
 
 bool IsNonBaselineFrame(std::uint16_t m) {
-    return (m >= 0xFFC1 && m <= 0xFFC3) || (m >= 0xFFC5 && m <= 0xFFC7) || (m >= 0xFFC9 && m <= 0xFFCB) ||
-           (m >= 0xFFCD && m <= 0xFFCF) || m == MARKER_DAC;
+    return (m >= 0xFFC1 && m <= 0xFFC3) || (m >= 0xFFC5 && m <= 0xFFC7) ||
+           (m >= 0xFFC9 && m <= 0xFFCB) || (m >= 0xFFCD && m <= 0xFFCF) || m == MARKER_DAC;
 }
 
 bool IsSkippedSegment(std::uint16_t m) {
-    return m == 0xFFC8 || (m >= 0xFFDC && m <= 0xFFDF) || (m >= 0xFFE0 && m <= 0xFFEF) || (m >= 0xFFF0 && m <= 0xFFFE);
+    return m == 0xFFC8 || (m >= 0xFFDC && m <= 0xFFDF) || (m >= 0xFFE0 && m <= 0xFFEF) ||
+           (m >= 0xFFF0 && m <= 0xFFFE);
 }
 
 SamplingMode ChooseSamplingMode(const FrameComponent* f, int componentCount) {

@@ -6,8 +6,8 @@
 // One Japanese text in both forms the system's calls take: code page 932
 // (Shift-JIS) bytes for the ANSI calls, UTF-16 for the Unicode ones.
 struct InfoWarningText {
-  const char *ansi;
-  const wchar_t *wide;
+    const char* ansi;
+    const wchar_t* wide;
 };
 
 // "JPEG comment error"

@@ -17,25 +17,27 @@
 const std::uint32_t JPEG_INFO_BYTES = 276;
 
 struct JpegInfo {
-  std::uint32_t commentLength;    // bytes of the last comment's text; 0 = none
-  HGLOBAL commentHandle;          // movable block: the text and at least 5 zero bytes; owned by the record
-  std::uint16_t width;            // samples per line (SOF0)
-  std::uint16_t height;           // lines (SOF0)
-  std::uint16_t isGreyscale;      // 1 when the frame has exactly one component
-  std::uint16_t averageQuant;     // mean of every quantisation table entry; 0 = no DQT
-  std::uint16_t samplingMode;     // three components: 4 = 2x2, 3 = 1x2, 2 = 2x1, 1 = 1x1; else 0
-  std::uint16_t restartInterval;  // MCUs per restart interval (DRI); 0 = none
+    std::uint32_t commentLength;  // bytes of the last comment's text; 0 = none
+    HGLOBAL
+        commentHandle;     // movable block: the text and at least 5 zero bytes; owned by the record
+    std::uint16_t width;   // samples per line (SOF0)
+    std::uint16_t height;  // lines (SOF0)
+    std::uint16_t isGreyscale;      // 1 when the frame has exactly one component
+    std::uint16_t averageQuant;     // mean of every quantisation table entry; 0 = no DQT
+    std::uint16_t samplingMode;     // three components: 4 = 2x2, 3 = 1x2, 2 = 2x1, 1 = 1x1; else 0
+    std::uint16_t restartInterval;  // MCUs per restart interval (DRI); 0 = none
 };
 static_assert(sizeof(JpegInfo) <= JPEG_INFO_BYTES, "the record fits its block");
-static_assert(offsetof(JpegInfo, commentHandle) == sizeof(void *) && offsetof(JpegInfo, width) == 2 * sizeof(void *) &&
-                  offsetof(JpegInfo, restartInterval) == 2 * sizeof(void *) + 10,
+static_assert(offsetof(JpegInfo, commentHandle) == sizeof(void*) &&
+                  offsetof(JpegInfo, width) == 2 * sizeof(void*) &&
+                  offsetof(JpegInfo, restartInterval) == 2 * sizeof(void*) + 10,
               "the fields follow one another in the record's order");
 
 // Allocates a zero-filled record block and stores its handle in `*info`.
 // Results: 0; 102 when the block cannot be allocated, 101 when it cannot be
 // locked (this numbering is the reverse of the decoder's); on failure `*info`
 // is null.
-DecoderResult CreateJpegInfo(HGLOBAL *info);
+DecoderResult CreateJpegInfo(HGLOBAL* info);
 
 // Fills the record `*info` from the JPEG file `fileName`: clears it (freeing an
 // earlier comment), reads SOF0, DQT, DRI and COM, skips the other segments and
@@ -45,8 +47,8 @@ DecoderResult CreateJpegInfo(HGLOBAL *info);
 // file and its buffer; 105 for a malformed stream (also after a second SOI);
 // 106 for a coding process other than baseline. Fields read before a failure
 // keep their values.
-DecoderResult ScanJpegInfo(const char *fileName, HGLOBAL *info);
+DecoderResult ScanJpegInfo(const char* fileName, HGLOBAL* info);
 
 // Frees the record and its comment block and empties `*info`; a null handle
 // does nothing.
-void DestroyJpegInfo(HGLOBAL *info);
+void DestroyJpegInfo(HGLOBAL* info);

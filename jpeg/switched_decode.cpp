@@ -4,6 +4,6 @@
 
 DecoderResult DecodeJpegFileSwitched(const char* fileName, HGLOBAL* picture, bool cooperative,
                                      DecoderSwitches switches) {
-    return DecodeJpegFileWith(fileName, picture, cooperative ? DecodeScanToDibCooperative : DecodeScanToDib,
-                              switches);
+    return DecodeJpegFileWith(fileName, picture,
+                              cooperative ? DecodeScanToDibCooperative : DecodeScanToDib, switches);
 }

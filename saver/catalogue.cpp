@@ -66,17 +66,18 @@ int ExtractPicture(int32_t number) {
     }
     // CREATE_NEW first so that a file left under the fixed name is noticed and
     // replaced rather than partly overwritten.
-    HANDLE file = CreateFileA(g_slideshow.tempFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileA(g_slideshow.tempFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DeleteFileA(g_slideshow.tempFile);
-        file = CreateFileA(g_slideshow.tempFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+        file = CreateFileA(g_slideshow.tempFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     // Whatever still sits under the name is not this picture: a file that
     // cannot be made or filled is a failed selection, never left to the decoder.
     if (file == INVALID_HANDLE_VALUE) return 0;
-    const bool written = WriteAll(file, JFIF_PREFIX, sizeof JFIF_PREFIX) && WriteAll(file, bytes, size);
+    const bool written =
+        WriteAll(file, JFIF_PREFIX, sizeof JFIF_PREFIX) && WriteAll(file, bytes, size);
     if (!CloseHandle(file) || !written) {
         DeleteFileA(g_slideshow.tempFile);
         return 0;

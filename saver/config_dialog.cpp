@@ -8,7 +8,9 @@
 
 namespace {
 
-void CheckRadio(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_SETCHECK, BST_CHECKED, 0); }
+void CheckRadio(HWND dialog, int id) {
+    SendDlgItemMessageA(dialog, id, BM_SETCHECK, BST_CHECKED, 0);
+}
 
 bool IsChecked(HWND dialog, int id) {
     return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -70,15 +72,12 @@ void StoreControls(HWND dialog) {
 
 BOOL OnCommand(HWND dialog, WPARAM wParam) {
     switch (LOWORD(wParam)) {
-    case IDOK:
-        StoreControls(dialog);
-        EndDialog(dialog, IDOK);
-        return TRUE;
-    case IDCANCEL:
-        EndDialog(dialog, IDCANCEL);
-        return TRUE;
-    default:
-        return FALSE;
+        case IDOK:
+            StoreControls(dialog);
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
+        default: return FALSE;
     }
 }
 
@@ -86,9 +85,9 @@ BOOL OnCommand(HWND dialog, WPARAM wParam) {
 
 INT_PTR CALLBACK AppConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG: return OnInitDialog(dialog);
-    case WM_COMMAND: return OnCommand(dialog, wParam);
-    default: return FALSE;
+        case WM_INITDIALOG: return OnInitDialog(dialog);
+        case WM_COMMAND: return OnCommand(dialog, wParam);
+        default: return FALSE;
     }
 }
 

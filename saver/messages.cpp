@@ -3,7 +3,8 @@
 // bytes as a narrow literal and UTF-16 as a wide one.
 #include "slideshow.h"
 
-#define JAPANESE_TEXT(literal) {literal, L"" literal}
+#define JAPANESE_TEXT(literal) \
+    { literal, L"" literal }
 
 extern const JapaneseText MSG_RESOURCE_TOO_LARGE = JAPANESE_TEXT("挿入したリソースが大きすぎます");
 extern const JapaneseText MSG_SELECT_PICTURE_FAILED = JAPANESE_TEXT("SelectPicture失敗");

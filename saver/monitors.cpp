@@ -62,7 +62,8 @@ int32_t MonitorAreasInClient(const RECT* screens, int32_t count, POINT origin, i
         bool seen = false;
         for (int32_t j = 0; j < found; ++j) {
             const PictureArea& a = areas[j];
-            seen = seen || (a.x == area.x && a.y == area.y && a.width == area.width && a.height == area.height);
+            seen = seen || (a.x == area.x && a.y == area.y && a.width == area.width &&
+                            a.height == area.height);
         }
         if (!seen) areas[found++] = area;
     }
@@ -81,5 +82,6 @@ void ReadPictureAreas(HWND window) {
     const int32_t count = ListMonitors(screens);
     POINT origin{0, 0};
     ClientToScreen(window, &origin);
-    s.monitorCount = MonitorAreasInClient(screens, count, origin, s.clientWidth, s.clientHeight, s.monitors);
+    s.monitorCount =
+        MonitorAreasInClient(screens, count, origin, s.clientWidth, s.clientHeight, s.monitors);
 }

@@ -61,7 +61,8 @@ void PlacePicture() {
     const PictureArea whole{0, 0, s.clientWidth, s.clientHeight};
     const bool perMonitor = s.monitorCount > 0 && s.monitorCount <= MONITOR_LIMIT;
     s.targetCount = perMonitor ? s.monitorCount : 1;
-    for (int32_t i = 0; i < s.targetCount; ++i) s.targets[i] = PlaceOnArea(s, perMonitor ? s.monitors[i] : whole);
+    for (int32_t i = 0; i < s.targetCount; ++i)
+        s.targets[i] = PlaceOnArea(s, perMonitor ? s.monitors[i] : whole);
     // targetX..targetHeight describe the first place's target.
     s.targetX = s.targets[0].x;
     s.targetY = s.targets[0].y;
@@ -99,7 +100,8 @@ void DrawBand(HDC dc, const SlideshowState& s, int32_t rows) {
 // until the next one replaces it.
 void FinishReveal(HWND window, SlideshowState& s) {
     s.revealing = false;
-    SetTimer(window, NEXT_PICTURE_TIMER, static_cast<UINT>(s.switchIntervalMs), GuardedTimerProc<NextPictureTimerProc>);
+    SetTimer(window, NEXT_PICTURE_TIMER, static_cast<UINT>(s.switchIntervalMs),
+             GuardedTimerProc<NextPictureTimerProc>);
 }
 
 // Returns false, with the message shown, when no picture could be prepared.
@@ -129,7 +131,8 @@ bool PreparePicture(HWND window, HDC dc) {
     s.pictureInfo = info;
     s.pictureWidth = s.pictureInfo->biWidth;
     s.pictureHeight = s.pictureInfo->biHeight;
-    s.pictureBits = reinterpret_cast<BYTE*>(s.pictureInfo) + s.pictureInfo->biSize + ColorTableBytes(s.pictureInfo);
+    s.pictureBits = reinterpret_cast<BYTE*>(s.pictureInfo) + s.pictureInfo->biSize +
+                    ColorTableBytes(s.pictureInfo);
     PlacePicture();
     SelectPicturePalette(dc, s.pictureInfo);
     s.revealing = true;

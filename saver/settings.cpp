@@ -12,8 +12,8 @@ HKEY OpenSettingsKey() {
     HKEY key = nullptr;
     DWORD disposition = 0;
     char noClass[] = "";
-    RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                    &key, &disposition);
+    RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, noClass, REG_OPTION_NON_VOLATILE,
+                    KEY_ALL_ACCESS, nullptr, &key, &disposition);
     return key;
 }
 
@@ -28,7 +28,8 @@ void ReadSettingDword(const char* name, int32_t* setting) {
     BYTE data[sizeof *setting];
     DWORD size = sizeof data;
     DWORD type = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS && size <= sizeof data)
+    if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS &&
+        size <= sizeof data)
         std::memcpy(setting, data, size);
     RegCloseKey(key);
 }

@@ -109,13 +109,13 @@ void StopSlideshow(HWND window) {
 
 LRESULT CALLBACK AppSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE: return OnCreate(window, message, wParam, lParam);
-    case WM_CLOSE: return OnClose(window, message, wParam, lParam);
-    case WM_DESTROY: return OnDestroy(window);
-    case WM_PAINT: return OnPaint(window, message, wParam, lParam);
-    case WM_DISPLAYCHANGE: return OnDisplayChange(window, message, wParam, lParam);
-    case WM_QUERYNEWPALETTE:
-    case WM_PALETTECHANGED: return OnPaletteMessage(window, message, wParam, lParam);
-    default: return SaverDefaultHandling(window, message, wParam, lParam);
+        case WM_CREATE: return OnCreate(window, message, wParam, lParam);
+        case WM_CLOSE: return OnClose(window, message, wParam, lParam);
+        case WM_DESTROY: return OnDestroy(window);
+        case WM_PAINT: return OnPaint(window, message, wParam, lParam);
+        case WM_DISPLAYCHANGE: return OnDisplayChange(window, message, wParam, lParam);
+        case WM_QUERYNEWPALETTE:
+        case WM_PALETTECHANGED: return OnPaletteMessage(window, message, wParam, lParam);
+        default: return SaverDefaultHandling(window, message, wParam, lParam);
     }
 }

@@ -11,8 +11,8 @@
 #include <winstub_testing.h>
 
 FileCalls CountedFileCalls() {
-    return {WinstubCallCount(WINSTUB_LREAD), WinstubCallCount(WINSTUB_LWRITE), WinstubLastBytes(WINSTUB_LREAD),
-            WinstubLastBytes(WINSTUB_LWRITE)};
+    return {WinstubCallCount(WINSTUB_LREAD), WinstubCallCount(WINSTUB_LWRITE),
+            WinstubLastBytes(WINSTUB_LREAD), WinstubLastBytes(WINSTUB_LWRITE)};
 }
 #endif
 
@@ -44,7 +44,8 @@ TEST(BmpFile, ImageMagickFilesLoadWithTheirOwnPixels) {
         }
         EXPECT_EQ(GlobalSize(dib), 40 + ColorTableBytes(&h) + h.biSizeImage);
         const Bytes block = BlockBytes(dib);
-        for (unsigned i = 0; i < ColorCount(&h); ++i) EXPECT_EQ(block[40 + 4 * i + 3], 0) << "entry " << i;
+        for (unsigned i = 0; i < ColorCount(&h); ++i)
+            EXPECT_EQ(block[40 + 4 * i + 3], 0) << "entry " << i;
         EXPECT_EQ(DibPixels(dib), expected);
         GlobalFree(dib);
     }
@@ -113,7 +114,8 @@ TEST(BmpFile, ABlockLargerThanItsPictureIsSavedWhole) {
     EXPECT_EQ(DWORD(fh.bfOffBits), 54u);
     HGLOBAL loaded = LoadBmpFile("spare.bmp");
     ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(GlobalSize(loaded), 40 + stride * height) << "the spare rows are not part of the picture";
+    EXPECT_EQ(GlobalSize(loaded), 40 + stride * height)
+        << "the spare rows are not part of the picture";
     EXPECT_EQ(DibPixels(loaded), DibPixels(dib));
     GlobalFree(loaded);
     GlobalFree(dib);
@@ -125,7 +127,8 @@ TEST(BmpFile, SavingFailsWithoutABlockOrAPlaceToWrite) {
     HGLOBAL dib = LoadBmpFile("samples/mono-BMP3.bmp");
     ASSERT_NE(dib, nullptr);
     EXPECT_FALSE(SaveBmpFile("no-such-folder/x.bmp", dib));
-    HGLOBAL tiny = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 20);  // too small for any header it might name
+    HGLOBAL tiny =
+        GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 20);  // too small for any header it might name
     EXPECT_FALSE(SaveBmpFile("tiny.bmp", tiny));
     EXPECT_FALSE(FileExists("tiny.bmp"));
     GlobalFree(tiny);
@@ -196,8 +199,11 @@ TEST(BmpFile, TransfersGoInPiecesOf32768Bytes) {
     OFSTRUCT of;
     HFILE f = OpenFile("chunks.bin", &of, OF_CREATE | OF_READWRITE);
     ASSERT_NE(f, HFILE_ERROR);
-    struct { DWORD count; long calls; UINT last; } cases[] = {
-        {32768, 1, 32768}, {32769, 2, 1}, {65536, 2, 32768}, {1, 1, 1}, {0, 0, 0}};
+    struct {
+        DWORD count;
+        long calls;
+        UINT last;
+    } cases[] = {{32768, 1, 32768}, {32769, 2, 1}, {65536, 2, 32768}, {1, 1, 1}, {0, 0, 0}};
     for (auto c : cases) {
         const FileCalls before = CountedFileCalls();
         EXPECT_EQ(WriteChunked(f, data.data(), c.count), c.count);
@@ -207,7 +213,8 @@ TEST(BmpFile, TransfersGoInPiecesOf32768Bytes) {
             EXPECT_EQ(after.lastWrite, c.last) << c.count << " bytes";
         }
     }
-    ASSERT_EQ(_llseek(f, 0, FILE_END), LONG(32768 + 32769 + 65536 + 1)) << "the empty write did not cut the file";
+    ASSERT_EQ(_llseek(f, 0, FILE_END), LONG(32768 + 32769 + 65536 + 1))
+        << "the empty write did not cut the file";
     _llseek(f, 0, FILE_BEGIN);
     Bytes back(data.size());
     for (auto c : cases) {
@@ -218,7 +225,8 @@ TEST(BmpFile, TransfersGoInPiecesOf32768Bytes) {
         if (c.calls) {
             EXPECT_EQ(after.lastRead, c.last) << c.count << " bytes";
         }
-        EXPECT_TRUE(std::equal(back.begin(), back.begin() + c.count, data.begin())) << c.count << " bytes";
+        EXPECT_TRUE(std::equal(back.begin(), back.begin() + c.count, data.begin()))
+            << c.count << " bytes";
     }
     // Past the end: a short piece gives 0, also when it is not the last one.
     _llseek(f, -40000, FILE_END);
@@ -238,7 +246,8 @@ TEST(BmpFile, ImageMagickReadsOurFilesWithTheSamePixels) {
         ASSERT_TRUE(SaveBmpFile("ours.bmp", dib));
         GlobalFree(dib);
         std::remove("ours.rgb");
-        const std::string command = std::string(CONVERT_PROGRAM) + " ours.bmp -depth 8 rgb:ours.rgb";
+        const std::string command =
+            std::string(CONVERT_PROGRAM) + " ours.bmp -depth 8 rgb:ours.rgb";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         EXPECT_EQ(ExpectedPixels("ours.rgb"), ExpectedPixels(SamplePath(s, ".rgb")));
     }

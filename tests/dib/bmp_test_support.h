@@ -19,17 +19,17 @@ using Rgb = std::array<uint8_t, 3>;
 struct Sample {
     const char* name;
     WORD bits;
-    bool core;     // written with the 12-byte core header
+    bool core;  // written with the 12-byte core header
     DWORD compression;
     LONG width, height;
 };
 
 inline const std::vector<Sample>& Samples() {
     static const std::vector<Sample> samples = {
-        {"mono-BMP3", 1, false, BI_RGB, 37, 23},   {"mono-BMP2", 1, true, BI_RGB, 37, 23},
-        {"pal4-BMP3", 4, false, BI_RGB, 37, 23},   {"pal4-BMP2", 4, true, BI_RGB, 37, 23},
-        {"pal8-BMP3", 8, false, BI_RGB, 37, 23},   {"pal8-BMP2", 8, true, BI_RGB, 37, 23},
-        {"true24-BMP3", 24, false, BI_RGB, 37, 23}, {"true24-BMP2", 24, true, BI_RGB, 37, 23},
+        {"mono-BMP3", 1, false, BI_RGB, 37, 23},      {"mono-BMP2", 1, true, BI_RGB, 37, 23},
+        {"pal4-BMP3", 4, false, BI_RGB, 37, 23},      {"pal4-BMP2", 4, true, BI_RGB, 37, 23},
+        {"pal8-BMP3", 8, false, BI_RGB, 37, 23},      {"pal8-BMP2", 8, true, BI_RGB, 37, 23},
+        {"true24-BMP3", 24, false, BI_RGB, 37, 23},   {"true24-BMP2", 24, true, BI_RGB, 37, 23},
         {"large24-BMP3", 24, false, BI_RGB, 211, 97},
     };
     return samples;
@@ -43,7 +43,8 @@ inline std::string SamplePath(const Sample& s, const char* extension = ".bmp") {
 inline std::vector<Rgb> ExpectedPixels(const std::string& rgbPath) {
     Bytes raw = ReadFileBytes(rgbPath);
     std::vector<Rgb> pixels(raw.size() / 3);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
     return pixels;
 }
 
@@ -60,9 +61,9 @@ inline Rgb DibPixel(const uint8_t* dib, int x, int y) {
     if (h.biBitCount == 24) return {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
     unsigned index;
     switch (h.biBitCount) {
-    case 1: index = (row[x / 8] >> (7 - x % 8)) & 1; break;
-    case 4: index = (row[x / 2] >> (x % 2 ? 0 : 4)) & 15; break;
-    default: index = row[x]; break;
+        case 1: index = (row[x / 8] >> (7 - x % 8)) & 1; break;
+        case 4: index = (row[x / 2] >> (x % 2 ? 0 : 4)) & 15; break;
+        default: index = row[x]; break;
     }
     const uint8_t* entry = table + 4 * index;
     return {entry[2], entry[1], entry[0]};

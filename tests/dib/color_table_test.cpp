@@ -29,7 +29,10 @@ BITMAPCOREHEADER Core(WORD bits) {
 }
 
 TEST(ColorTable, DepthDecidesTheCountUnlessTheHeaderNamesOne) {
-    struct { WORD bits; uint16_t count; } depths[] = {{1, 2}, {4, 16}, {8, 256}, {2, 0}, {16, 0}, {24, 0}, {32, 0}, {0, 0}};
+    struct {
+        WORD bits;
+        uint16_t count;
+    } depths[] = {{1, 2}, {4, 16}, {8, 256}, {2, 0}, {16, 0}, {24, 0}, {32, 0}, {0, 0}};
     for (auto d : depths) {
         BITMAPINFOHEADER info = Info(d.bits);
         EXPECT_EQ(ColorCount(&info), d.count) << d.bits << " bits";

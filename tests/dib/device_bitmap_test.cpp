@@ -71,7 +71,8 @@ TEST(DeviceBitmap, DepthZeroKeepsTheBitmapsOwn) {
     const auto* original = static_cast<const uint8_t*>(GlobalLock(picture));
     for (int y = 0; y < 31; ++y)
         for (int x = 0; x < 47; ++x)
-            EXPECT_EQ(0, std::memcmp(bytes + 40 + (y * 47 + x) * 4, original + 40 + y * 144 + x * 3, 3))
+            EXPECT_EQ(
+                0, std::memcmp(bytes + 40 + (y * 47 + x) * 4, original + 40 + y * 144 + x * 3, 3))
                 << x << "," << y;
     GlobalUnlock(picture);
     GlobalUnlock(back);
@@ -86,7 +87,8 @@ TEST(DeviceBitmap, PaletteDepthsTakeTheirColourTable) {
     HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 4);
     HDC memory = CreateCompatibleDC(screen);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    const COLORREF colours[] = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(255, 0, 0), RGB(255, 255, 255)};
+    const COLORREF colours[] = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(255, 0, 0),
+                                RGB(255, 255, 255)};
     for (int x = 0; x < 16; ++x)
         for (int y = 0; y < 4; ++y) SetPixel(memory, x, y, colours[(x + y) % 4]);
     SelectObject(memory, old);
@@ -104,7 +106,8 @@ TEST(DeviceBitmap, PaletteDepthsTakeTheirColourTable) {
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 16; ++x) {
                 const COLORREF c = colours[(x + y) % 4];
-                EXPECT_EQ(pixels[y * 16 + x], (Rgb{GetRValue(c), GetGValue(c), GetBValue(c)})) << bits << " bits";
+                EXPECT_EQ(pixels[y * 16 + x], (Rgb{GetRValue(c), GetGValue(c), GetBValue(c)}))
+                    << bits << " bits";
             }
         GlobalFree(dib);
     }

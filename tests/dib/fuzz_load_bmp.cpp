@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     WinstubResetPeakBytes();
     const unsigned long long before = WinstubLiveBytes();
     HGLOBAL dib = LoadBmpFile(input.c_str());
-    Check(WinstubPeakBytes() - before <= 40 + 1024 + size, "a block larger than the file could fill");
+    Check(WinstubPeakBytes() - before <= 40 + 1024 + size,
+          "a block larger than the file could fill");
     Check(WinstubLiveLocks() == locks, "a lock left behind");
     if (dib == nullptr) {
         Check(WinstubLiveBlocks() == blocks, "a block left behind on failure");
@@ -66,20 +67,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(GlobalSize(dib) == 40u + ColorTableBytes(&h) + h.biSizeImage, "block size");
     const std::string loaded = Bytes(dib);
     DWORD ruleBytes;
-    Check(RowImageBytes(h.biWidth, std::abs(h.biHeight), h.biBitCount, &ruleBytes), "row and image size");
+    Check(RowImageBytes(h.biWidth, std::abs(h.biHeight), h.biBitCount, &ruleBytes),
+          "row and image size");
     if (h.biCompression == BI_RGB) Check(h.biSizeImage >= ruleBytes, "rows do not fit the block");
     // BI_BITFIELDS keeps no masks in a DIB handle: GDI would take them from
     // the first row bytes, so the drawing routines need 12 row bytes at least.
     if (h.biCompression != BI_BITFIELDS || GlobalSize(dib) >= 52)
-        Check(DibBitsOffset(loaded.data(), loaded.size()) == 40u + ColorTableBytes(&h), "rows do not fit the block");
+        Check(DibBitsOffset(loaded.data(), loaded.size()) == 40u + ColorTableBytes(&h),
+              "rows do not fit the block");
     BITMAPINFOHEADER query;
-    Check(QueryDibHeader(dib, &query) && std::memcmp(&query, &h, sizeof h) == 0, "query differs from the block");
+    Check(QueryDibHeader(dib, &query) && std::memcmp(&query, &h, sizeof h) == 0,
+          "query differs from the block");
 
     Check(SaveBmpFile(saved.c_str(), dib), "save");
     HGLOBAL again = LoadBmpFile(saved.c_str());
     Check(again != nullptr && Bytes(again) == loaded, "a saved file loads back differently");
     GlobalFree(again);
     GlobalFree(dib);
-    Check(WinstubLiveBlocks() == blocks && WinstubLiveLocks() == locks, "a block or lock left behind");
+    Check(WinstubLiveBlocks() == blocks && WinstubLiveLocks() == locks,
+          "a block or lock left behind");
     return 0;
 }

@@ -18,9 +18,16 @@ namespace {
 
 // Offsets into a file with the 14-byte file header and a 40-byte header.
 enum : size_t {
-    BF_SIZE = 2, BF_OFF_BITS = 10,
-    BI_SIZE = 14, BI_WIDTH = 18, BI_HEIGHT = 22, BI_BIT_COUNT = 28, BI_COMPRESSION = 30, BI_SIZE_IMAGE = 34,
-    BI_CLR_USED = 46, TABLE = 54
+    BF_SIZE = 2,
+    BF_OFF_BITS = 10,
+    BI_SIZE = 14,
+    BI_WIDTH = 18,
+    BI_HEIGHT = 22,
+    BI_BIT_COUNT = 28,
+    BI_COMPRESSION = 30,
+    BI_SIZE_IMAGE = 34,
+    BI_CLR_USED = 46,
+    TABLE = 54
 };
 
 // A sound 4 × 3 picture with `entries` colours in its table (biClrUsed says
@@ -51,12 +58,12 @@ Bytes TinyCoreFile() {
     PutLe32(b, BF_SIZE, uint32_t(b.size()));
     PutLe32(b, BF_OFF_BITS, 14 + 12 + 6);
     PutLe32(b, BI_SIZE, 12);
-    PutLe16(b, 18, 1);  // bcWidth
-    PutLe16(b, 20, 1);  // bcHeight
-    PutLe16(b, 22, 1);  // bcPlanes
-    PutLe16(b, 24, 1);  // bcBitCount
+    PutLe16(b, 18, 1);                         // bcWidth
+    PutLe16(b, 20, 1);                         // bcHeight
+    PutLe16(b, 22, 1);                         // bcPlanes
+    PutLe16(b, 24, 1);                         // bcBitCount
     b[26 + 3] = b[26 + 4] = b[26 + 5] = 0xFF;  // second triple white
-    b[32] = 0x80;                               // the one pixel: entry 1
+    b[32] = 0x80;                              // the one pixel: entry 1
     return b;
 }
 
@@ -72,19 +79,49 @@ struct Case {
 
 const std::vector<Case>& RefusedCases() {
     static const std::vector<Case> cases = {
-        {"top-down run-length data", [](Bytes& b) { PutLe32(b, BI_HEIGHT, uint32_t(-3)); PutLe32(b, BI_COMPRESSION, BI_RLE8); }},
+        {"top-down run-length data",
+         [](Bytes& b) {
+             PutLe32(b, BI_HEIGHT, uint32_t(-3));
+             PutLe32(b, BI_COMPRESSION, BI_RLE8);
+         }},
         {"zero height", [](Bytes& b) { PutLe32(b, BI_HEIGHT, 0); }},
         {"zero width", [](Bytes& b) { PutLe32(b, BI_WIDTH, 0); }},
         {"negative width", [](Bytes& b) { PutLe32(b, BI_WIDTH, uint32_t(-4)); }},
         {"most negative height", [](Bytes& b) { PutLe32(b, BI_HEIGHT, 0x80000000u); }},
-        {"row bits past 32 bits", [](Bytes& b) { PutLe32(b, BI_WIDTH, 0x08000000); PutLe16(b, BI_BIT_COUNT, 32); }},
-        {"depth past 32 bits", [](Bytes& b) { PutLe32(b, BI_WIDTH, 0x00020000); PutLe16(b, BI_BIT_COUNT, 0xFFFF); PutLe32(b, BI_CLR_USED, 0); }},
-        {"image past 32 bits", [](Bytes& b) { PutLe32(b, BI_WIDTH, 0x10000); PutLe32(b, BI_HEIGHT, 0x10000); }},
-        {"24-bit image past 32 bits", [](Bytes& b) {
-             PutLe32(b, BI_WIDTH, 40000); PutLe32(b, BI_HEIGHT, 40000); PutLe16(b, BI_BIT_COUNT, 24); PutLe32(b, BI_CLR_USED, 0); }},
-        {"huge picture, small file", [](Bytes& b) { PutLe32(b, BI_WIDTH, 20000); PutLe32(b, BI_HEIGHT, 20000); }},
+        {"row bits past 32 bits",
+         [](Bytes& b) {
+             PutLe32(b, BI_WIDTH, 0x08000000);
+             PutLe16(b, BI_BIT_COUNT, 32);
+         }},
+        {"depth past 32 bits",
+         [](Bytes& b) {
+             PutLe32(b, BI_WIDTH, 0x00020000);
+             PutLe16(b, BI_BIT_COUNT, 0xFFFF);
+             PutLe32(b, BI_CLR_USED, 0);
+         }},
+        {"image past 32 bits",
+         [](Bytes& b) {
+             PutLe32(b, BI_WIDTH, 0x10000);
+             PutLe32(b, BI_HEIGHT, 0x10000);
+         }},
+        {"24-bit image past 32 bits",
+         [](Bytes& b) {
+             PutLe32(b, BI_WIDTH, 40000);
+             PutLe32(b, BI_HEIGHT, 40000);
+             PutLe16(b, BI_BIT_COUNT, 24);
+             PutLe32(b, BI_CLR_USED, 0);
+         }},
+        {"huge picture, small file",
+         [](Bytes& b) {
+             PutLe32(b, BI_WIDTH, 20000);
+             PutLe32(b, BI_HEIGHT, 20000);
+         }},
         {"huge stated image size", [](Bytes& b) { PutLe32(b, BI_SIZE_IMAGE, 0xFFFFFFF0u); }},
-        {"huge run-length data", [](Bytes& b) { PutLe32(b, BI_COMPRESSION, BI_RLE8); PutLe32(b, BI_SIZE_IMAGE, 0x7FFFFFF0u); }},
+        {"huge run-length data",
+         [](Bytes& b) {
+             PutLe32(b, BI_COMPRESSION, BI_RLE8);
+             PutLe32(b, BI_SIZE_IMAGE, 0x7FFFFFF0u);
+         }},
         // Each of these files holds the whole table its header names.
         {"3 colours at 1 bit", [](Bytes& b) { b = PictureFile(1, 3); }},
         {"17 colours at 4 bits", [](Bytes& b) { b = PictureFile(4, 17); }},
@@ -93,9 +130,14 @@ const std::vector<Case>& RefusedCases() {
         {"colour count past 16 bits", [](Bytes& b) { PutLe32(b, BI_CLR_USED, 0x10004); }},
         {"offset past the end", [](Bytes& b) { PutLe32(b, BF_OFF_BITS, uint32_t(b.size() + 1)); }},
         {"offset at 4 GB", [](Bytes& b) { PutLe32(b, BF_OFF_BITS, 0xFFFFFFFFu); }},
-        {"rows crossing the end", [](Bytes& b) { PutLe32(b, BF_OFF_BITS, uint32_t(b.size() - 11)); }},
+        {"rows crossing the end",
+         [](Bytes& b) { PutLe32(b, BF_OFF_BITS, uint32_t(b.size() - 11)); }},
         {"last row byte missing", [](Bytes& b) { b.pop_back(); }},
-        {"more than the last row's padding missing", [](Bytes& b) { b = PictureFile(4, 16); b.resize(b.size() - 3); }},
+        {"more than the last row's padding missing",
+         [](Bytes& b) {
+             b = PictureFile(4, 16);
+             b.resize(b.size() - 3);
+         }},
         {"colour table cut", [](Bytes& b) { b.resize(TABLE + 10); }},
         {"header cut", [](Bytes& b) { b.resize(14 + 30); }},
         {"file header only", [](Bytes& b) { b.resize(14); }},
@@ -130,10 +172,18 @@ TEST(MalformedBmp, EachLieGivesNull) {
 }
 
 TEST(MalformedBmp, CoreFilesThatLie) {
-    struct { const char* what; std::function<void(Bytes&)> change; } cases[] = {
+    struct {
+        const char* what;
+        std::function<void(Bytes&)> change;
+    } cases[] = {
         {"zero width", [](Bytes& b) { PutLe16(b, 18, 0); }},
         {"zero height", [](Bytes& b) { PutLe16(b, 20, 0); }},
-        {"image past 32 bits", [](Bytes& b) { PutLe16(b, 18, 0xFFFF); PutLe16(b, 20, 0xFFFF); PutLe16(b, 24, 24); }},
+        {"image past 32 bits",
+         [](Bytes& b) {
+             PutLe16(b, 18, 0xFFFF);
+             PutLe16(b, 20, 0xFFFF);
+             PutLe16(b, 24, 24);
+         }},
         {"table cut", [](Bytes& b) { b.resize(14 + 12 + 4); }},
         {"header cut", [](Bytes& b) { b.resize(14 + 11); }},
         {"row missing", [](Bytes& b) { b.resize(b.size() - 4); }},
@@ -204,7 +254,8 @@ TEST(MalformedBmp, SoundNeighboursStillLoad) {
     ASSERT_NE(dib, nullptr);
     const Bytes block = BlockBytes(dib);
     ASSERT_EQ(block.size(), file.size() - 14 + 2);
-    EXPECT_TRUE(std::equal(file.begin() + TABLE, file.end(), block.begin() + 40) && !block.end()[-1] && !block.end()[-2]);
+    EXPECT_TRUE(std::equal(file.begin() + TABLE, file.end(), block.begin() + 40) &&
+                !block.end()[-1] && !block.end()[-2]);
     GlobalFree(dib);
 
     // Bitfields with the depth's own masks (5:5:5 at 16 bits) are plain rows.
@@ -230,16 +281,21 @@ TEST(MalformedBmp, SoundNeighboursStillLoad) {
 
 #ifndef _WIN32
 TEST(MalformedBmp, FailuresOfTheSystemCallsLeaveNothingBehind) {
-    struct { WinstubCall call; int nth; } failures[] = {
-        {WINSTUB_OPEN_FILE, 1},     {WINSTUB_GLOBAL_ALLOC, 1}, {WINSTUB_GLOBAL_LOCK, 1}, {WINSTUB_GLOBAL_LOCK, 2},
-        {WINSTUB_GLOBAL_LOCK, 3},   {WINSTUB_GLOBAL_REALLOC, 1}, {WINSTUB_LREAD, 1},    {WINSTUB_LREAD, 3},
-        {WINSTUB_LREAD, 4},         {WINSTUB_LREAD, 5},        {WINSTUB_LLSEEK, 1},     {WINSTUB_LLSEEK, 2},
-        {WINSTUB_LLSEEK, 3},        {WINSTUB_LLSEEK, 4},
+    struct {
+        WinstubCall call;
+        int nth;
+    } failures[] = {
+        {WINSTUB_OPEN_FILE, 1},   {WINSTUB_GLOBAL_ALLOC, 1}, {WINSTUB_GLOBAL_LOCK, 1},
+        {WINSTUB_GLOBAL_LOCK, 2}, {WINSTUB_GLOBAL_LOCK, 3},  {WINSTUB_GLOBAL_REALLOC, 1},
+        {WINSTUB_LREAD, 1},       {WINSTUB_LREAD, 3},        {WINSTUB_LREAD, 4},
+        {WINSTUB_LREAD, 5},       {WINSTUB_LLSEEK, 1},       {WINSTUB_LLSEEK, 2},
+        {WINSTUB_LLSEEK, 3},      {WINSTUB_LLSEEK, 4},
     };
     WriteFileBytes("case.bmp", EightBitFile());
     for (auto f : failures) {
         const long blocks = WinstubLiveBlocks(), locks = WinstubLiveLocks();
-        const long opened = WinstubCallCount(WINSTUB_OPEN_FILE), closed = WinstubCallCount(WINSTUB_LCLOSE);
+        const long opened = WinstubCallCount(WINSTUB_OPEN_FILE),
+                   closed = WinstubCallCount(WINSTUB_LCLOSE);
         WinstubFailCall(f.call, f.nth);
         HGLOBAL dib = LoadBmpFile("case.bmp");
         WinstubResetFailures();
@@ -248,7 +304,8 @@ TEST(MalformedBmp, FailuresOfTheSystemCallsLeaveNothingBehind) {
         EXPECT_EQ(WinstubLiveBlocks(), blocks) << f.call << " #" << f.nth;
         EXPECT_EQ(WinstubLiveLocks(), locks) << f.call << " #" << f.nth;
         const long opens = WinstubCallCount(WINSTUB_OPEN_FILE) - opened;
-        EXPECT_EQ(WinstubCallCount(WINSTUB_LCLOSE) - closed, f.call == WINSTUB_OPEN_FILE ? 0 : opens)
+        EXPECT_EQ(WinstubCallCount(WINSTUB_LCLOSE) - closed,
+                  f.call == WINSTUB_OPEN_FILE ? 0 : opens)
             << "the file is closed on every path";
     }
 }
@@ -283,7 +340,8 @@ TEST(MalformedBmp, FuzzerRegressions) {
         if (!dib) continue;
         const BITMAPINFOHEADER h = BlockHeader(dib);
         DWORD ruleBytes = 0;
-        EXPECT_TRUE(RowImageBytes(h.biWidth, std::abs(h.biHeight), h.biBitCount, &ruleBytes)) << entry.path();
+        EXPECT_TRUE(RowImageBytes(h.biWidth, std::abs(h.biHeight), h.biBitCount, &ruleBytes))
+            << entry.path();
         if (h.biCompression == BI_RGB) {
             EXPECT_GE(h.biSizeImage, ruleBytes) << entry.path();
         }

@@ -22,7 +22,8 @@ LRESULT CALLBACK PaintProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     PatBlt(dc, 0, 0, 200, 150, BLACKNESS);
     PaintDibUnscaled(dc, 10, 20, g_width, g_height, g_picture, 0, 0, SRCCOPY);
     SetStretchBltMode(dc, COLORONCOLOR);
-    PaintDibScaled(dc, 60, 20, 2 * g_width, 2 * g_height, g_picture, 0, 0, g_width, g_height, SRCCOPY);
+    PaintDibScaled(dc, 60, 20, 2 * g_width, 2 * g_height, g_picture, 0, 0, g_width, g_height,
+                   SRCCOPY);
     EndPaint(window, &paint);
     return 0;
 }
@@ -53,13 +54,16 @@ int main(int argc, char** argv) {
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "DunmerePaintWindow";
     RegisterClassA(&windowClass);
-    HWND window = CreateWindowExA(WS_EX_TOPMOST, windowClass.lpszClassName, "paint", WS_POPUP | WS_VISIBLE, 0, 0, 200,
-                                  150, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND window =
+        CreateWindowExA(WS_EX_TOPMOST, windowClass.lpszClassName, "paint", WS_POPUP | WS_VISIBLE, 0,
+                        0, 200, 150, nullptr, nullptr, windowClass.hInstance, nullptr);
     if (!window) return 1;
     UpdateWindow(window);
     Pump(700);
-    CloseHandle(CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    for (int i = 0; i < 3000 && GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i) Pump(10);
+    CloseHandle(CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    for (int i = 0; i < 3000 && GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i)
+        Pump(10);
     DestroyWindow(window);
     GlobalFree(g_picture);
     return 0;

@@ -49,7 +49,8 @@ TEST(Palette, TrueColourGetsAnEvenCubeAndGreys) {
     std::vector<PALETTEENTRY> e = Entries(palette);
     ASSERT_EQ(e.size(), 256u);
     std::set<unsigned> distinct;
-    for (const PALETTEENTRY& entry : e) distinct.insert(entry.peRed << 16 | entry.peGreen << 8 | entry.peBlue);
+    for (const PALETTEENTRY& entry : e)
+        distinct.insert(entry.peRed << 16 | entry.peGreen << 8 | entry.peBlue);
     EXPECT_EQ(distinct.size(), 256u) << "no entry wasted on a repeat";
     EXPECT_TRUE(distinct.count(0x000000) && distinct.count(0xFFFFFF) && distinct.count(0xFF0000) &&
                 distinct.count(0x00FF00) && distinct.count(0x0000FF));

@@ -24,10 +24,10 @@ HWND hostWindow;
 
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_HOST_DESTROY: DestroyWindow(window); return 0;
-    case WM_HOST_FOREGROUND: SetForegroundWindow(window); return 0;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
-    default: return DefWindowProcA(window, message, wParam, lParam);
+        case WM_HOST_DESTROY: DestroyWindow(window); return 0;
+        case WM_HOST_FOREGROUND: SetForegroundWindow(window); return 0;
+        case WM_DESTROY: PostQuitMessage(0); return 0;
+        default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -37,7 +37,8 @@ DWORD WINAPI ReadCommands(void*) {
     char line[128];
     while (std::fgets(line, sizeof line, stdin)) {
         if (std::strncmp(line, "destroy", 7) == 0) PostMessageA(hostWindow, WM_HOST_DESTROY, 0, 0);
-        if (std::strncmp(line, "foreground", 10) == 0) PostMessageA(hostWindow, WM_HOST_FOREGROUND, 0, 0);
+        if (std::strncmp(line, "foreground", 10) == 0)
+            PostMessageA(hostWindow, WM_HOST_FOREGROUND, 0, 0);
     }
     PostMessageA(hostWindow, WM_HOST_DESTROY, 0, 0);
     return 0;
@@ -63,15 +64,15 @@ int main(int argc, char** argv) {
     if (!RegisterClassA(&windowClass)) return 1;
     // Topmost: with no window manager nothing else would raise it into view.
     hostWindow = CreateWindowExA(WS_EX_TOPMOST, windowClass.lpszClassName, "preview host",
-                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, x, y, width, height, nullptr, nullptr,
-                                 windowClass.hInstance, nullptr);
+                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, x, y, width,
+                                 height, nullptr, nullptr, windowClass.hInstance, nullptr);
     if (!hostWindow) return 1;
     SetForegroundWindow(hostWindow);
     RECT client{};
     GetClientRect(hostWindow, &client);
     std::printf("{\"hwnd\":%lu,\"client\":[%ld,%ld,%ld,%ld]}\n",
-                static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hostWindow) & 0xFFFFFFFFu), client.left,
-                client.top, client.right, client.bottom);
+                static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hostWindow) & 0xFFFFFFFFu),
+                client.left, client.top, client.right, client.bottom);
     std::fflush(stdout);
 
     HANDLE reader = CreateThread(nullptr, 0, ReadCommands, nullptr, 0, nullptr);

@@ -38,7 +38,8 @@ unsigned long Number(const char* text) { return std::strtoul(text, nullptr, 0); 
 HWND SaverWindow() { return FindWindowA("WindowsScreenSaverClass", "Screen Saver"); }
 
 std::string Handle(HWND window) {
-    return std::to_string(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window) & 0xFFFFFFFFu));
+    return std::to_string(
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window) & 0xFFFFFFFFu));
 }
 
 int Post(int count, char** messages) {
@@ -49,7 +50,8 @@ int Post(int count, char** messages) {
         const UINT message = static_cast<UINT>(Number(messages[i]));
         const WPARAM wParam = colon ? Number(colon + 1) : 0;
         const BOOL posted = PostMessageA(saver, message, wParam, 0);
-        Print("{\"message\":" + std::to_string(message) + ",\"posted\":" + (posted ? "true" : "false") +
+        Print("{\"message\":" + std::to_string(message) +
+              ",\"posted\":" + (posted ? "true" : "false") +
               ",\"tick\":" + std::to_string(GetTickCount()) + ",\"window\":" + Handle(saver) + "}");
     }
     return 0;
@@ -60,8 +62,10 @@ int SendRegistered(const char* name, HWND window) {
     if (!saver) return 1;
     const UINT message = RegisterWindowMessageA(name);
     DWORD_PTR answer = 0;
-    const bool answered = SendMessageTimeoutA(saver, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer) != 0;
-    Print("{\"message\":" + std::to_string(message) + ",\"answered\":" + (answered ? "true" : "false") +
+    const bool answered =
+        SendMessageTimeoutA(saver, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer) != 0;
+    Print("{\"message\":" + std::to_string(message) +
+          ",\"answered\":" + (answered ? "true" : "false") +
           ",\"result\":" + std::to_string(static_cast<unsigned long>(answer)) + "}");
     return 0;
 }
@@ -79,16 +83,20 @@ int CloseAfterVerify(int count, char** delays) {
         while (static_cast<LONG>(GetTickCount() - due) < 0) Sleep(1);
         const BOOL posted = saver && PostMessageA(saver, WM_CLOSE, 0, 0);
         const DWORD tick = GetTickCount();
-        posts += std::string(i ? "," : "") + "{\"tick\":" + std::to_string(tick) + ",\"posted\":" +
-                 (posted ? "true" : "false") + "}";
+        posts += std::string(i ? "," : "") + "{\"tick\":" + std::to_string(tick) +
+                 ",\"posted\":" + (posted ? "true" : "false") + "}";
     }
-    Print("{\"woke\":" + std::to_string(woke) + ",\"window\":" + Handle(saver) + ",\"posts\":[" + posts + "]}");
+    Print("{\"woke\":" + std::to_string(woke) + ",\"window\":" + Handle(saver) + ",\"posts\":[" +
+          posts + "]}");
     CloseHandle(ended);
     return saver ? 0 : 1;
 }
 
 int Usage() {
-    std::fputs("usage: send_to_saver post MSG[:WPARAM]...|send-registered NAME [HWND]|close-after-verify MS...\n", stderr);
+    std::fputs(
+        "usage: send_to_saver post MSG[:WPARAM]...|send-registered NAME [HWND]|close-after-verify "
+        "MS...\n",
+        stderr);
     return 2;
 }
 
@@ -96,14 +104,17 @@ int Usage() {
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "invalidate")
-        return SaverWindow() && RedrawWindow(SaverWindow(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW) ? 0 : 1;
+        return SaverWindow() && RedrawWindow(SaverWindow(), nullptr, nullptr,
+                                             RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW)
+                   ? 0
+                   : 1;
     if (argc < 3) return Usage();
     const std::string what = argv[1];
     if (what == "post") return Post(argc - 2, argv + 2);
     if (what == "send-registered" && (argc == 3 || argc == 4))
         return SendRegistered(argv[2], argc == 4 ? reinterpret_cast<HWND>(static_cast<intptr_t>(
-                                                        static_cast<int32_t>(Number(argv[3]))))
-                                                  : nullptr);
+                                                       static_cast<int32_t>(Number(argv[3]))))
+                                                 : nullptr);
     if (what == "close-after-verify") return CloseAfterVerify(argc - 2, argv + 2);
     return Usage();
 }

@@ -55,10 +55,13 @@ std::string Quoted(const std::string& text) {
 }
 
 // Handles travel as the unsigned 32-bit numbers that command lines carry.
-unsigned long Number(HWND window) { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window) & 0xFFFFFFFFu); }
+unsigned long Number(HWND window) {
+    return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window) & 0xFFFFFFFFu);
+}
 
 HWND HandleFrom(const char* text) {
-    return reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(std::strtoul(text, nullptr, 10))));
+    return reinterpret_cast<HWND>(
+        static_cast<intptr_t>(static_cast<int32_t>(std::strtoul(text, nullptr, 10))));
 }
 
 std::string ClassOf(HWND window) {
@@ -72,7 +75,8 @@ std::string ClassOf(HWND window) {
 std::string TextOf(HWND window) {
     wchar_t text[512] = {};
     DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &ignored))
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text),
+                             SMTO_ABORTIFHUNG, 2000, &ignored))
         GetWindowTextW(window, text, 512);
     return Utf8(text);
 }
@@ -187,8 +191,10 @@ int Cursor() {
     info.cbSize = sizeof info;
     if (!GetCursorInfo(&info)) return 1;
     Print("{\"showing\":" + std::string(info.flags & CURSOR_SHOWING ? "true" : "false") +
-          ",\"cursor\":" + std::to_string(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(info.hCursor))) +
-          ",\"x\":" + std::to_string(info.ptScreenPos.x) + ",\"y\":" + std::to_string(info.ptScreenPos.y) + "}");
+          ",\"cursor\":" +
+          std::to_string(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(info.hCursor))) +
+          ",\"x\":" + std::to_string(info.ptScreenPos.x) +
+          ",\"y\":" + std::to_string(info.ptScreenPos.y) + "}");
     return 0;
 }
 
@@ -200,8 +206,8 @@ int SaverRunning() {
 }
 
 int Screen() {
-    Print("{\"width\":" + std::to_string(GetSystemMetrics(SM_CXVIRTUALSCREEN)) + ",\"height\":" +
-          std::to_string(GetSystemMetrics(SM_CYVIRTUALSCREEN)) + "}");
+    Print("{\"width\":" + std::to_string(GetSystemMetrics(SM_CXVIRTUALSCREEN)) +
+          ",\"height\":" + std::to_string(GetSystemMetrics(SM_CYVIRTUALSCREEN)) + "}");
     return 0;
 }
 
@@ -225,7 +231,8 @@ int Spawn(const char* program, const char* hexLine, DWORD timeoutMs) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(program, &buffer[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessA(program, &buffer[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
         Print("{\"error\":" + std::to_string(GetLastError()) + "}");
         return 1;
     }
@@ -239,14 +246,17 @@ int Spawn(const char* program, const char* hexLine, DWORD timeoutMs) {
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    Print("{\"exit\":" + std::to_string(code) + ",\"timeout\":" + (timedOut ? "true" : "false") + "}");
+    Print("{\"exit\":" + std::to_string(code) + ",\"timeout\":" + (timedOut ? "true" : "false") +
+          "}");
     return 0;
 }
 
 int Usage() {
-    std::fputs("usage: window_probe windows|children H|wait CLASS TITLE MS|gone CLASS TITLE MS|cursor|saver-running|"
-               "set-saver-running 0|1|code-page|spawn PROGRAM HEXLINE MS\n",
-               stderr);
+    std::fputs(
+        "usage: window_probe windows|children H|wait CLASS TITLE MS|gone CLASS TITLE "
+        "MS|cursor|saver-running|"
+        "set-saver-running 0|1|code-page|spawn PROGRAM HEXLINE MS\n",
+        stderr);
     return 2;
 }
 
@@ -261,8 +271,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (what == "children" && argc == 3) return Children(HandleFrom(argv[2]));
-    if (what == "wait" && argc == 5) return Wait(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
-    if (what == "gone" && argc == 5) return Gone(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
+    if (what == "wait" && argc == 5)
+        return Wait(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
+    if (what == "gone" && argc == 5)
+        return Gone(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
     if (what == "cursor") return Cursor();
     if (what == "code-page") {
         Print("{\"acp\":" + std::to_string(GetACP()) + "}");
@@ -270,7 +282,9 @@ int main(int argc, char** argv) {
     }
     if (what == "saver-running") return SaverRunning();
     if (what == "screen") return Screen();
-    if (what == "set-saver-running" && argc == 3) return SetSaverRunning(std::strcmp(argv[2], "1") == 0);
-    if (what == "spawn" && argc == 5) return Spawn(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
+    if (what == "set-saver-running" && argc == 3)
+        return SetSaverRunning(std::strcmp(argv[2], "1") == 0);
+    if (what == "spawn" && argc == 5)
+        return Spawn(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
     return Usage();
 }

@@ -23,98 +23,104 @@
 
 namespace {
 
-const std::string &InputPath() {
-  static const std::string path = "/tmp/dunmere-jpeg-fuzz-" + std::to_string(getpid()) + ".jpg";
-  return path;
+const std::string& InputPath() {
+    static const std::string path = "/tmp/dunmere-jpeg-fuzz-" + std::to_string(getpid()) + ".jpg";
+    return path;
 }
 
 struct Outcome {
-  DecoderResult result;
-  std::string dib;
+    DecoderResult result;
+    std::string dib;
 };
 
 Outcome Decode(bool literal, bool cooperative = false, SimdLevel limit = SIMD_AVX2) {
-  HGLOBAL picture = nullptr;
-  Outcome o;
-  o.result = DecodeJpegFileSwitched(InputPath().c_str(), &picture, cooperative, DecoderSwitches{literal, limit});
-  if (o.result != 0) {
-    if (picture != nullptr) std::abort();  // the variable must be empty on failure
+    HGLOBAL picture = nullptr;
+    Outcome o;
+    o.result = DecodeJpegFileSwitched(InputPath().c_str(), &picture, cooperative,
+                                      DecoderSwitches{literal, limit});
+    if (o.result != 0) {
+        if (picture != nullptr) std::abort();  // the variable must be empty on failure
+        return o;
+    }
+    if (picture == nullptr) std::abort();
+    const char* bytes = static_cast<const char*>(GlobalLock(picture));
+    o.dib.assign(bytes, GlobalSize(picture));
+    GlobalUnlock(picture);
+    GlobalFree(picture);
     return o;
-  }
-  if (picture == nullptr) std::abort();
-  const char *bytes = static_cast<const char *>(GlobalLock(picture));
-  o.dib.assign(bytes, GlobalSize(picture));
-  GlobalUnlock(picture);
-  GlobalFree(picture);
-  return o;
 }
 
 // The header and picture rows of a DIB block.
-std::string HeaderAndRows(const std::string &dib) {
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, dib.data(), sizeof h);
-  std::size_t stride = (static_cast<std::size_t>(h.biWidth) * 3 + 3) & ~static_cast<std::size_t>(3);
-  return dib.substr(0, 40 + stride * static_cast<std::size_t>(h.biHeight));
+std::string HeaderAndRows(const std::string& dib) {
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, dib.data(), sizeof h);
+    std::size_t stride =
+        (static_cast<std::size_t>(h.biWidth) * 3 + 3) & ~static_cast<std::size_t>(3);
+    return dib.substr(0, 40 + stride * static_cast<std::size_t>(h.biHeight));
 }
 
-void CheckInformationScan(const Outcome &decoded) {
-  HGLOBAL record = nullptr;
-  if (CreateJpegInfo(&record) != 0) std::abort();
-  DecoderResult result = ScanJpegInfo(InputPath().c_str(), &record);
-  JpegInfo info = *static_cast<JpegInfo *>(GlobalLock(record));
-  GlobalUnlock(record);
-  if (info.commentHandle != nullptr) {
-    // The copy holds the text and at least five zero bytes.
-    const std::uint8_t *text = static_cast<const std::uint8_t *>(GlobalLock(info.commentHandle));
-    if (GlobalSize(info.commentHandle) < info.commentLength + 5u) std::abort();
-    for (std::uint32_t i = info.commentLength; i < info.commentLength + 5u; ++i)
-      if (text[i] != 0) std::abort();
-    GlobalUnlock(info.commentHandle);
-  }
-  DestroyJpegInfo(&record);
-  if (result != 0 && (result < 101 || result > 106)) std::abort();
-  if (decoded.result == 0) {
-    if (result != 0 && result != DECODER_BAD_STREAM) {
-      std::fprintf(stderr, "the file decodes but scans as %d\n", result);
-      std::abort();
+void CheckInformationScan(const Outcome& decoded) {
+    HGLOBAL record = nullptr;
+    if (CreateJpegInfo(&record) != 0) std::abort();
+    DecoderResult result = ScanJpegInfo(InputPath().c_str(), &record);
+    JpegInfo info = *static_cast<JpegInfo*>(GlobalLock(record));
+    GlobalUnlock(record);
+    if (info.commentHandle != nullptr) {
+        // The copy holds the text and at least five zero bytes.
+        const std::uint8_t* text = static_cast<const std::uint8_t*>(GlobalLock(info.commentHandle));
+        if (GlobalSize(info.commentHandle) < info.commentLength + 5u) std::abort();
+        for (std::uint32_t i = info.commentLength; i < info.commentLength + 5u; ++i)
+            if (text[i] != 0) std::abort();
+        GlobalUnlock(info.commentHandle);
     }
-    BITMAPINFOHEADER h;
-    std::memcpy(&h, decoded.dib.data(), sizeof h);
-    if (result == 0 && (info.width != h.biWidth || info.height != h.biHeight)) {
-      std::fprintf(stderr, "scanned %ux%u, decoded %dx%d\n", info.width, info.height, int(h.biWidth), int(h.biHeight));
-      std::abort();
+    DestroyJpegInfo(&record);
+    if (result != 0 && (result < 101 || result > 106)) std::abort();
+    if (decoded.result == 0) {
+        if (result != 0 && result != DECODER_BAD_STREAM) {
+            std::fprintf(stderr, "the file decodes but scans as %d\n", result);
+            std::abort();
+        }
+        BITMAPINFOHEADER h;
+        std::memcpy(&h, decoded.dib.data(), sizeof h);
+        if (result == 0 && (info.width != h.biWidth || info.height != h.biHeight)) {
+            std::fprintf(stderr, "scanned %ux%u, decoded %dx%d\n", info.width, info.height,
+                         int(h.biWidth), int(h.biHeight));
+            std::abort();
+        }
     }
-  }
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  // As on a machine with 2 MiB to spare for one block: larger pictures are
-  // refused with 101 instead of taking the fuzzer's memory and time.
-  WinstubSetAllocationLimit(2u << 20);
-  FILE *f = std::fopen(InputPath().c_str(), "wb");
-  if (f == nullptr) return 0;
-  if (size != 0) std::fwrite(data, 1, size, f);
-  std::fclose(f);
-  long blocks = WinstubLiveBlocks();
-  Outcome fast = Decode(false);
-  Outcome literal = Decode(true);
-  Outcome sse2 = Decode(false, false, SIMD_SSE2), plain = Decode(false, false, SIMD_NONE);
-  Outcome cooperative = Decode(false, true);
-  CheckInformationScan(fast);
-  if (WinstubLiveBlocks() != blocks || WinstubLiveLocks() != 0) std::abort();  // leak
-  if (fast.result != literal.result || fast.dib != literal.dib || sse2.dib != literal.dib ||
-      plain.dib != literal.dib) {
-    std::fprintf(stderr, "fast and literal paths differ: %d vs %d\n", fast.result, literal.result);
-    std::abort();
-  }
-  // The larger block may exceed the allocation limit where the ordinary one did not.
-  bool largerBlockRefused = fast.result == 0 && cooperative.result == DECODER_ALLOC_FAILED;
-  if (!largerBlockRefused && (cooperative.result != fast.result ||
-                              (fast.result == 0 && HeaderAndRows(cooperative.dib) != HeaderAndRows(fast.dib)))) {
-    std::fprintf(stderr, "cooperative and ordinary decodes differ: %d vs %d\n", cooperative.result, fast.result);
-    std::abort();
-  }
-  return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // As on a machine with 2 MiB to spare for one block: larger pictures are
+    // refused with 101 instead of taking the fuzzer's memory and time.
+    WinstubSetAllocationLimit(2u << 20);
+    FILE* f = std::fopen(InputPath().c_str(), "wb");
+    if (f == nullptr) return 0;
+    if (size != 0) std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    long blocks = WinstubLiveBlocks();
+    Outcome fast = Decode(false);
+    Outcome literal = Decode(true);
+    Outcome sse2 = Decode(false, false, SIMD_SSE2), plain = Decode(false, false, SIMD_NONE);
+    Outcome cooperative = Decode(false, true);
+    CheckInformationScan(fast);
+    if (WinstubLiveBlocks() != blocks || WinstubLiveLocks() != 0) std::abort();  // leak
+    if (fast.result != literal.result || fast.dib != literal.dib || sse2.dib != literal.dib ||
+        plain.dib != literal.dib) {
+        std::fprintf(stderr, "fast and literal paths differ: %d vs %d\n", fast.result,
+                     literal.result);
+        std::abort();
+    }
+    // The larger block may exceed the allocation limit where the ordinary one did not.
+    bool largerBlockRefused = fast.result == 0 && cooperative.result == DECODER_ALLOC_FAILED;
+    if (!largerBlockRefused &&
+        (cooperative.result != fast.result ||
+         (fast.result == 0 && HeaderAndRows(cooperative.dib) != HeaderAndRows(fast.dib)))) {
+        std::fprintf(stderr, "cooperative and ordinary decodes differ: %d vs %d\n",
+                     cooperative.result, fast.result);
+        std::abort();
+    }
+    return 0;
 }

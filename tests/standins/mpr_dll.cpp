@@ -13,11 +13,12 @@ HMODULE self;
 
 }  // namespace
 
-extern "C" __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND parent, DWORD flags,
-                                                                 LPVOID info) {
+extern "C" __declspec(dllexport) DWORD WINAPI
+    PwdChangePasswordA(LPCSTR provider, HWND parent, DWORD flags, LPVOID info) {
     StandinLog(self, STANDIN_NAME, "change",
                JsonText("provider", provider) + "," + JsonWindow("parent", parent) + "," +
-                   JsonBool("parentIsWindow", parent && IsWindow(parent)) + "," + JsonNumber("flags", flags) + "," +
+                   JsonBool("parentIsWindow", parent && IsWindow(parent)) + "," +
+                   JsonNumber("flags", flags) + "," +
                    JsonNumber("info", reinterpret_cast<uintptr_t>(info)) + "," +
                    JsonWindow("foreground", GetForegroundWindow()));
     return 0;  // WN_SUCCESS

@@ -50,7 +50,8 @@ void HoldUntilReleased() {
     const std::string release = StandinFolder(self) + "release";
     StandinLog(self, STANDIN_NAME, "holding");
     const DWORD start = GetTickCount();
-    while (GetFileAttributesA(release.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 30000)
+    while (GetFileAttributesA(release.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           GetTickCount() - start < 30000)
         Sleep(10);
     StandinLog(self, STANDIN_NAME, "released");
 }
@@ -58,7 +59,8 @@ void HoldUntilReleased() {
 LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_CREATEWND && IsSaverWindow(reinterpret_cast<HWND>(wParam))) {
         StandinLog(self, STANDIN_NAME, "create-window",
-                   JsonWindow("window", reinterpret_cast<HWND>(wParam)) + "," + JsonBool("flag", SaverRunningFlag()));
+                   JsonWindow("window", reinterpret_cast<HWND>(wParam)) + "," +
+                       JsonBool("flag", SaverRunningFlag()));
         if (StandinSetting(self, "hold", "0") == "1") HoldUntilReleased();
     }
     return CallNextHookEx(creationHook, code, wParam, lParam);
@@ -78,11 +80,12 @@ void PutDword(std::vector<WORD>& words, DWORD d) {
 }
 
 void PutText(std::vector<WORD>& words, const wchar_t* text) {
-    do words.push_back(static_cast<WORD>(*text)); while (*text++);
+    do words.push_back(static_cast<WORD>(*text));
+    while (*text++);
 }
 
-void PutItem(std::vector<WORD>& words, DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom,
-             const wchar_t* text) {
+void PutItem(std::vector<WORD>& words, DWORD style, short x, short y, short cx, short cy, WORD id,
+             WORD atom, const wchar_t* text) {
     if (words.size() % 2) words.push_back(0);  // items start on a DWORD boundary
     PutDword(words, style | WS_CHILD | WS_VISIBLE);
     PutDword(words, 0);
@@ -97,52 +100,56 @@ void PutItem(std::vector<WORD>& words, DWORD style, short x, short y, short cx, 
 const DLGTEMPLATE* PasswordDialog() {
     static std::vector<WORD> words;
     if (words.empty()) {
-        PutDword(words, DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+        PutDword(words,
+                 DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND | WS_POPUP | WS_CAPTION | WS_SYSMENU);
         PutDword(words, 0);
         for (WORD v : {4, 0, 0, 180, 62}) words.push_back(v);  // items, x, y, cx, cy
-        words.push_back(0);  // no menu
-        words.push_back(0);  // the dialog class
+        words.push_back(0);                                    // no menu
+        words.push_back(0);                                    // the dialog class
         PutText(words, L"Password stand-in");
         constexpr WORD BUTTON_CLASS = 0x80, EDIT_CLASS = 0x81, STATIC_CLASS = 0x82;
         PutItem(words, SS_LEFT, 8, 10, 50, 10, 0xFFFF, STATIC_CLASS, L"Password:");
-        PutItem(words, ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 60, 8, 110, 12, PASSWORD_BOX_ID, EDIT_CLASS,
-                L"");
+        PutItem(words, ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 60, 8, 110, 12,
+                PASSWORD_BOX_ID, EDIT_CLASS, L"");
         PutItem(words, BS_DEFPUSHBUTTON | WS_TABSTOP, 66, 40, 50, 14, IDOK, BUTTON_CLASS, L"OK");
-        PutItem(words, BS_PUSHBUTTON | WS_TABSTOP, 122, 40, 50, 14, IDCANCEL, BUTTON_CLASS, L"Cancel");
+        PutItem(words, BS_PUSHBUTTON | WS_TABSTOP, 122, 40, 50, 14, IDCANCEL, BUTTON_CLASS,
+                L"Cancel");
     }
     return reinterpret_cast<const DLGTEMPLATE*>(words.data());
 }
 
 INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        StandinLog(self, STANDIN_NAME, "dialog",
-                   JsonWindow("dialog", dialog) + "," + JsonWindow("owner", GetWindow(dialog, GW_OWNER)));
-        SetFocus(GetDlgItem(dialog, PASSWORD_BOX_ID));
-        return FALSE;  // the focus is set
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) {
-            char typed[256] = {};
-            GetDlgItemTextA(dialog, PASSWORD_BOX_ID, typed, sizeof typed);
-            EndDialog(dialog, StandinSetting(self, "password", "dunmere") == typed ? ANSWER_RIGHT : ANSWER_WRONG);
-            return TRUE;
-        }
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, ANSWER_CANCEL);
-            return TRUE;
-        }
-        return FALSE;
-    default:
-        return FALSE;
+        case WM_INITDIALOG:
+            StandinLog(self, STANDIN_NAME, "dialog",
+                       JsonWindow("dialog", dialog) + "," +
+                           JsonWindow("owner", GetWindow(dialog, GW_OWNER)));
+            SetFocus(GetDlgItem(dialog, PASSWORD_BOX_ID));
+            return FALSE;  // the focus is set
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK) {
+                char typed[256] = {};
+                GetDlgItemTextA(dialog, PASSWORD_BOX_ID, typed, sizeof typed);
+                EndDialog(dialog, StandinSetting(self, "password", "dunmere") == typed
+                                      ? ANSWER_RIGHT
+                                      : ANSWER_WRONG);
+                return TRUE;
+            }
+            if (LOWORD(wParam) == IDCANCEL) {
+                EndDialog(dialog, ANSWER_CANCEL);
+                return TRUE;
+            }
+            return FALSE;
+        default: return FALSE;
     }
 }
 
 const char* AnswerName(INT_PTR answer) {
     switch (answer) {
-    case ANSWER_RIGHT: return "right";
-    case ANSWER_WRONG: return "wrong";
-    case ANSWER_CANCEL: return "cancel";
-    default: return "no-dialog";
+        case ANSWER_RIGHT: return "right";
+        case ANSWER_WRONG: return "wrong";
+        case ANSWER_CANCEL: return "cancel";
+        default: return "no-dialog";
     }
 }
 
@@ -189,8 +196,9 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window) {
     else
         answer = DialogBoxIndirectParamA(self, PasswordDialog(), window, PasswordDialogProc, 0);
     const BOOL result = answer == ANSWER_RIGHT;
-    StandinLog(self, STANDIN_NAME, "answer", JsonNumber("result", static_cast<uint32_t>(result)) + "," +
-                                         JsonText("how", mode == "dialog" ? AnswerName(answer) : mode.c_str()));
+    StandinLog(self, STANDIN_NAME, "answer",
+               JsonNumber("result", static_cast<uint32_t>(result)) + "," +
+                   JsonText("how", mode == "dialog" ? AnswerName(answer) : mode.c_str()));
     SignalVerifyEnded();
     return result;
 }
@@ -202,7 +210,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         self = instance;
         StandinLog(self, STANDIN_NAME, "load",
                    JsonBool("flag", SaverRunningFlag()) + "," +
-                       JsonBool("saverWindow", FindWindowA("WindowsScreenSaverClass", nullptr) != nullptr));
+                       JsonBool("saverWindow",
+                                FindWindowA("WindowsScreenSaverClass", nullptr) != nullptr));
         StartWatching();
     } else if (reason == DLL_PROCESS_DETACH) {
         // At process exit the hooks go with the process; FreeLibrary must take
@@ -211,7 +220,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         if (freed) StopWatching();
         StandinLog(self, STANDIN_NAME, freed ? "free" : "process-exit",
                    JsonBool("flag", SaverRunningFlag()) + "," +
-                       JsonBool("saverWindow", FindWindowA("WindowsScreenSaverClass", nullptr) != nullptr));
+                       JsonBool("saverWindow",
+                                FindWindowA("WindowsScreenSaverClass", nullptr) != nullptr));
     }
     return TRUE;
 }

@@ -10,7 +10,8 @@ std::string StandinFolder(HMODULE self) {
 }
 
 bool StandinConfigured(HMODULE self) {
-    return GetFileAttributesA((StandinFolder(self) + "standins.ini").c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesA((StandinFolder(self) + "standins.ini").c_str()) !=
+           INVALID_FILE_ATTRIBUTES;
 }
 
 std::string StandinSetting(HMODULE self, const char* key, const char* fallback) {
@@ -30,7 +31,8 @@ void StandinLog(HMODULE self, const char* who, const char* event, const std::str
     // Appending whole lines in one write keeps the records of several
     // processes apart.
     HANDLE log = CreateFileA((StandinFolder(self) + "standins.log").c_str(), FILE_APPEND_DATA,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (log == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -54,7 +56,8 @@ std::string JsonText(const char* name, const char* text) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x80) {  // bytes outside ASCII as escapes: the log stays valid UTF-8
+        } else if (c < 0x20 ||
+                   c >= 0x80) {  // bytes outside ASCII as escapes: the log stays valid UTF-8
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04x", c);
             out += escape;

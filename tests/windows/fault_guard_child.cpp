@@ -46,5 +46,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     faultInMode = std::strcmp(what, "fault") == 0;
-    return DispatchSaverMode(GetModuleHandleA(nullptr), std::strncmp(what, "fault-", 6) == 0 ? "/s" : "/c");
+    return DispatchSaverMode(GetModuleHandleA(nullptr),
+                             std::strncmp(what, "fault-", 6) == 0 ? "/s" : "/c");
 }

@@ -28,29 +28,39 @@ protected:
         UnregisterClassA("WindowsScreenSaverClass", GetModuleHandleA(nullptr));
     }
     HWND MakeWindow(const char* title, DWORD style = WS_OVERLAPPEDWINDOW | WS_VISIBLE) {
-        HWND w = CreateWindowExA(0, "STATIC", title, style, 10, 10, 300, 200, nullptr, nullptr, nullptr, nullptr);
+        HWND w = CreateWindowExA(0, "STATIC", title, style, 10, 10, 300, 200, nullptr, nullptr,
+                                 nullptr, nullptr);
         made.push_back(w);
         return w;
     }
-    int Dispatch(const std::string& arguments) { return DispatchSaverMode(GetModuleHandleA(nullptr), arguments.c_str()); }
-    static std::string Handle(HWND w) { return std::to_string(static_cast<unsigned>(reinterpret_cast<uintptr_t>(w))); }
+    int Dispatch(const std::string& arguments) {
+        return DispatchSaverMode(GetModuleHandleA(nullptr), arguments.c_str());
+    }
+    static std::string Handle(HWND w) {
+        return std::to_string(static_cast<unsigned>(reinterpret_cast<uintptr_t>(w)));
+    }
     std::vector<HWND> made;
 };
 
 TEST(CommandLine, SkipsTheProgramNameAndTheBlanksBehindIt) {
-    struct Case { const char* line; const char* arguments; } cases[] = {
+    struct Case {
+        const char* line;
+        const char* arguments;
+    } cases[] = {
         {"Dunmere.scr /s", "/s"},
         {"\"C:\\Program Files\\Dunmere.scr\" /c:42", "/c:42"},
         {"\"C:\\a b\\Dunmere.scr\"/p 7", "/p 7"},
         {"\"never closed /s", ""},  // the whole line is the name: configuration dialog
         {"Dunmere.scr", ""},
         {"\"Dunmere.scr\"", ""},
-        {" /s", "/s"},                     // a leading blank means no name at all
-        {"Dunmere.scr\t \x01 -s", "-s"},    // tabs and control bytes count as blanks
-        {"\"\x83\x5C\x95\x5C.scr\" /s", "/s"},  // double-byte name whose trail bytes are backslashes
+        {" /s", "/s"},                    // a leading blank means no name at all
+        {"Dunmere.scr\t \x01 -s", "-s"},  // tabs and control bytes count as blanks
+        {"\"\x83\x5C\x95\x5C.scr\" /s",
+         "/s"},  // double-byte name whose trail bytes are backslashes
         {"", ""},
     };
-    for (const Case& c : cases) EXPECT_STREQ(SkipProgramName(c.line), c.arguments) << "line: " << c.line;
+    for (const Case& c : cases)
+        EXPECT_STREQ(SkipProgramName(c.line), c.arguments) << "line: " << c.line;
 }
 
 TEST(CommandLine, ReadsWindowNumbersAsWrappingUnsignedDecimals) {
@@ -60,8 +70,9 @@ TEST(CommandLine, ReadsWindowNumbersAsWrappingUnsignedDecimals) {
     EXPECT_EQ(ParseDecimalHandle(" 5"), nullptr);
     EXPECT_EQ(ParseDecimalHandle("0x10"), nullptr);
     EXPECT_EQ(ParseDecimalHandle("4294967297"), reinterpret_cast<HWND>(1));  // 2^32 + 1 wraps to 1
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(ParseDecimalHandle("4294967295")),
-              static_cast<uintptr_t>(static_cast<intptr_t>(-1)));  // widened like the system's handles
+    EXPECT_EQ(
+        reinterpret_cast<uintptr_t>(ParseDecimalHandle("4294967295")),
+        static_cast<uintptr_t>(static_cast<intptr_t>(-1)));  // widened like the system's handles
 }
 
 TEST_F(Framework, NoArgumentsShowTheDialogWithoutOwner) {
@@ -81,7 +92,8 @@ TEST_F(Framework, ConfigurationOwnerIsTheNamedWindowOrTheForegroundWindow) {
     EXPECT_EQ(Dispatch("/c:" + Handle(named)), IDOK);
     EXPECT_EQ(g_fakeApp.dialogOwner, named);
     SetForegroundWindow(front);
-    EXPECT_EQ(Dispatch("/c " + Handle(named)), IDOK);  // a blank instead of the colon: number ignored
+    EXPECT_EQ(Dispatch("/c " + Handle(named)),
+              IDOK);  // a blank instead of the colon: number ignored
     EXPECT_EQ(g_fakeApp.dialogOwner, front);
     SetForegroundWindow(front);
     EXPECT_EQ(Dispatch("/c:0"), IDOK);
@@ -101,8 +113,9 @@ TEST_F(Framework, RefusedDialogClassesEndTheModeWithZero) {
 
 TEST_F(Framework, UnknownSwitchesAndBadPreviewParentsEndWithMinusOne) {
     HWND host = MakeWindow("host");
-    for (const std::string& bad : std::vector<std::string>{"/x", "/1", "/\ts", "x", "\x83\x5C", "/p", "/p:" + Handle(host), "/l 0", "/p 987654",
-                            "/a", "/a " + Handle(host)}) {
+    for (const std::string& bad :
+         std::vector<std::string>{"/x", "/1", "/\ts", "x", "\x83\x5C", "/p", "/p:" + Handle(host),
+                                  "/l 0", "/p 987654", "/a", "/a " + Handle(host)}) {
         EXPECT_EQ(Dispatch(bad), -1) << "arguments: " << bad;
     }
     EXPECT_EQ(g_fakeApp.dialogCalls + g_fakeApp.prepareCalls, 0);
@@ -113,7 +126,8 @@ TEST_F(Framework, FullScreenRunsOneTopmostWindowUntilItCloses) {
     g_fakeApp.closeOnCreate = true;
     EXPECT_EQ(Dispatch("-/ Screen"), 0);
     ASSERT_FALSE(g_fakeApp.messages.empty());
-    EXPECT_NE(std::find(g_fakeApp.messages.begin(), g_fakeApp.messages.end(), WM_CREATE), g_fakeApp.messages.end());
+    EXPECT_NE(std::find(g_fakeApp.messages.begin(), g_fakeApp.messages.end(), WM_CREATE),
+              g_fakeApp.messages.end());
     EXPECT_EQ(g_fakeApp.messages.back(), static_cast<UINT>(WM_NCDESTROY));
     EXPECT_FALSE(g_frame.isPreview);
     EXPECT_EQ(g_frame.autoPlayMessage, 0u);  // not on Windows NT
@@ -126,8 +140,8 @@ TEST_F(Framework, FullScreenStartDefersToARunningSaver) {
     cls.hInstance = GetModuleHandleA(nullptr);
     cls.lpszClassName = "WindowsScreenSaverClass";
     ASSERT_TRUE(RegisterClassA(&cls));
-    HWND running = CreateWindowExA(0, cls.lpszClassName, "Screen Saver", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                   cls.hInstance, nullptr);
+    HWND running = CreateWindowExA(0, cls.lpszClassName, "Screen Saver", WS_POPUP, 0, 0, 10, 10,
+                                   nullptr, nullptr, cls.hInstance, nullptr);
     made.push_back(running);
     EXPECT_EQ(Dispatch("s"), 0);
     EXPECT_TRUE(g_fakeApp.messages.empty());  // no window of our own was made
@@ -174,7 +188,8 @@ TEST(PasswordTicks, CloseRequestsWithin200MsOfAVerificationAreRefusedAcrossTheWr
     EXPECT_FALSE(TooSoonToAskAgain(0u, 200u));
     EXPECT_TRUE(TooSoonToAskAgain(0u, 150u));
     // Before the first verification every close request asks.
-    for (DWORD now : {0u, 1u, 150u, 0xFFFFFFF0u, 0xFFFFFFFFu}) EXPECT_FALSE(TooSoonToAskAgain(NO_VERIFY_YET, now));
+    for (DWORD now : {0u, 1u, 150u, 0xFFFFFFF0u, 0xFFFFFFFFu})
+        EXPECT_FALSE(TooSoonToAskAgain(NO_VERIFY_YET, now));
 }
 
 // A password provider inside the test: it answers as told and records what
@@ -204,12 +219,13 @@ TEST_F(Framework, VerificationAsksTheProviderOnceAndThenKeepsQuietFor200Ms) {
     cls.hInstance = GetModuleHandleA(nullptr);
     cls.lpszClassName = "WindowsScreenSaverClass";
     ASSERT_TRUE(RegisterClassA(&cls));
-    HWND saver = CreateWindowExA(0, cls.lpszClassName, "Screen Saver", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
-                                 cls.hInstance, nullptr);
+    HWND saver = CreateWindowExA(0, cls.lpszClassName, "Screen Saver", WS_POPUP, 0, 0, 50, 50,
+                                 nullptr, nullptr, cls.hInstance, nullptr);
     ASSERT_NE(saver, nullptr);
     made.push_back(saver);
 
-    g_frame.verifyPassword = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(FakeVerifyScreenSavePwd));
+    g_frame.verifyPassword =
+        reinterpret_cast<FARPROC>(reinterpret_cast<void*>(FakeVerifyScreenSavePwd));
     EXPECT_FALSE(VerifyBeforeClose(saver));
     EXPECT_EQ(g_provider.calls, 1);
     EXPECT_EQ(g_provider.window, saver);
@@ -218,7 +234,8 @@ TEST_F(Framework, VerificationAsksTheProviderOnceAndThenKeepsQuietFor200Ms) {
     EXPECT_EQ(g_provider.calls, 1) << "and does not ask again";
     EXPECT_FALSE(g_frame.verifying);
     EXPECT_EQ(g_frame.closeConfirmed, 0);
-    EXPECT_LE(TicksBetween(g_frame.lastVerifyTick, GetTickCount()), 100u) << "the end of the verification is noted";
+    EXPECT_LE(TicksBetween(g_frame.lastVerifyTick, GetTickCount()), 100u)
+        << "the end of the verification is noted";
 
     EXPECT_FALSE(VerifyBeforeClose(saver));
     g_frame.lastVerifyTick = GetTickCount() - 150;
@@ -240,7 +257,6 @@ TEST_F(Framework, VerificationAsksTheProviderOnceAndThenKeepsQuietFor200Ms) {
     g_frame.verifyPassword = nullptr;
     EXPECT_TRUE(VerifyBeforeClose(saver));
     EXPECT_EQ(g_frame.closeConfirmed, 1);
-
 }
 
 // "ScreenSaveUsePassword" as the user's desktop settings hold it, in a scratch
@@ -269,16 +285,19 @@ protected:
     }
     void Store(DWORD type, std::initializer_list<BYTE> bytes) {
         HKEY desktop;
-        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &desktop), ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &desktop),
+                  ERROR_SUCCESS);
         const std::vector<BYTE> data(bytes);
-        RegSetValueExA(desktop, "ScreenSaveUsePassword", 0, type, data.data(), static_cast<DWORD>(data.size()));
+        RegSetValueExA(desktop, "ScreenSaveUsePassword", 0, type, data.data(),
+                       static_cast<DWORD>(data.size()));
         RegCloseKey(desktop);
     }
     // Loads and unloads the provider; returns whether the run was protected.
     bool Protected() {
         LoadPasswordProvider();
         const bool on = g_frame.verifyPassword != nullptr;
-        EXPECT_EQ(g_frame.providerModule != nullptr, on) << "the provider stays loaded exactly when it protects";
+        EXPECT_EQ(g_frame.providerModule != nullptr, on)
+            << "the provider stays loaded exactly when it protects";
         UnloadPasswordProvider();
         EXPECT_EQ(g_frame.providerModule, nullptr);
         return on;
@@ -298,7 +317,11 @@ TEST_F(PasswordSwitch, MissingKeyOrValueLeavesTheRunUnprotected) {
 }
 
 TEST_F(PasswordSwitch, ValuesShorterThanFourBytesReadAsTheNumberTheirBytesMake) {
-    struct Case { DWORD type; std::initializer_list<BYTE> bytes; bool on; } cases[] = {
+    struct Case {
+        DWORD type;
+        std::initializer_list<BYTE> bytes;
+        bool on;
+    } cases[] = {
         {REG_DWORD, {1, 0, 0, 0}, true},
         {REG_DWORD, {0, 0, 0, 0}, false},
         {REG_DWORD, {0, 0, 0, 1}, true},
@@ -309,7 +332,7 @@ TEST_F(PasswordSwitch, ValuesShorterThanFourBytesReadAsTheNumberTheirBytesMake) 
         {REG_BINARY, {0, 0, 2}, true},
         {REG_BINARY, {}, false},
         {REG_BINARY, {1, 0, 0, 0, 0}, false},  // longer than four bytes: no password
-        {REG_SZ, {'1', 0}, true},               // the type is not looked at: "1" reads as 0x31
+        {REG_SZ, {'1', 0}, true},              // the type is not looked at: "1" reads as 0x31
         {REG_SZ, {0}, false},
     };
     for (const Case& c : cases) {
@@ -354,9 +377,11 @@ DWORD RunChild(const char* argument) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return 0xDEADDEAD;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 0xDEADDEAD);
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT)
+        TerminateProcess(process.hProcess, 0xDEADDEAD);
     DWORD code = 0xDEADDEAD;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
@@ -368,14 +393,16 @@ DWORD RunChild(const char* argument) {
 // screen-saver-running flag. A fault inside a mode must not leave it raised.
 TEST(FaultGuard, AFaultInsideAModeLowersTheScreenSaverRunningFlag) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fault_guard_child.exe", &key),
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fault_guard_child.exe",
+                            &key),
               ERROR_SUCCESS);
     RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
     RegCloseKey(key);
 
     RunChild("clear");
     EXPECT_EQ(RunChild("calm"), 0u);
-    EXPECT_EQ(RunChild("read"), 1u) << "a calm mode leaves the flag as it set it: the probe sees it";
+    EXPECT_EQ(RunChild("read"), 1u)
+        << "a calm mode leaves the flag as it set it: the probe sees it";
     RunChild("clear");
     EXPECT_EQ(RunChild("read"), 0u);
 

@@ -25,7 +25,8 @@ constexpr bool SameBytes(const BYTE* a, const uint8_t* b, int n) {
         if (a[i] != b[i]) return false;
     return true;
 }
-static_assert(sizeof(JFIF_PREFIX) == 10 && SameBytes(JFIF_PREFIX, PREFIX, 10), "the saver writes this prefix");
+static_assert(sizeof(JFIF_PREFIX) == 10 && SameBytes(JFIF_PREFIX, PREFIX, 10),
+              "the saver writes this prefix");
 
 // The whole APP0 segment: the prefix, then the zero that ends "JFIF", version
 // 1.1, no density unit, densities 1 and 1, no thumbnail.
@@ -46,7 +47,8 @@ std::string Hex(uint32_t v) {
 // Checks one complete file against the form the saver's pictures must have.
 // Returns "" when it conforms, otherwise what is wrong.
 std::string CheckPictureFile(const std::vector<uint8_t>& d) {
-    if (d.size() < sizeof(JFIF_HEADER) || std::memcmp(d.data(), JFIF_HEADER, sizeof(JFIF_HEADER)) != 0)
+    if (d.size() < sizeof(JFIF_HEADER) ||
+        std::memcmp(d.data(), JFIF_HEADER, sizeof(JFIF_HEADER)) != 0)
         return "does not begin with SOI and the expected JFIF APP0 segment";
 
     bool quantSlot[4] = {};
@@ -62,71 +64,79 @@ std::string CheckPictureFile(const std::vector<uint8_t>& d) {
         size_t body = at + 4, end = at + 2 + length;
         if (length < 2 || end > d.size()) return "segment overruns the file";
         switch (marker) {
-        case 0xDB:  // quantisation tables, 8-bit only in a baseline file
-            while (body < end) {
-                uint8_t pqTq = d[body];
-                if (pqTq > 3) return "quantisation table with 16-bit entries or slot above 3";
-                if (body + 65 > end) return "short quantisation table";
-                for (size_t i = 1; i <= 64; ++i)
-                    if (d[body + i] == 0) return "quantisation step of zero";
-                quantSlot[pqTq] = true;
-                body += 65;
-            }
-            break;
-        case 0xC4:  // Huffman tables
-            while (body < end) {
-                if (body + 17 > end) return "short Huffman table";
-                size_t symbols = 0;
-                for (size_t i = 1; i <= 16; ++i) symbols += d[body + i];
-                if (symbols == 0 || symbols > 256 || body + 17 + symbols > end) return "bad Huffman table size";
-                huffmanTables.push_back(d[body]);
-                body += 17 + symbols;
-            }
-            break;
-        case 0xC0: {  // baseline frame
-            if (haveFrame) return "second frame header";
-            if (length != 17) return "frame header is not for three components";
-            if (d[body] != 8) return "sample precision is not 8";
-            if (Be16(d, body + 1) != 480 || Be16(d, body + 3) != 640) return "picture is not 640 x 480";
-            if (d[body + 5] != 3) return "not three components";
-            const uint8_t sampling[3] = {0x22, 0x11, 0x11}, slot[3] = {0, 1, 1};
-            for (int c = 0; c < 3; ++c) {
-                componentIds[c] = d[body + 6 + 3 * c];
-                if (d[body + 7 + 3 * c] != sampling[c]) return "component " + std::to_string(c) + " sampling";
-                if (d[body + 8 + 3 * c] != slot[c]) return "component " + std::to_string(c) + " quantisation slot";
-            }
-            haveFrame = true;
-            break;
-        }
-        case 0xDA: {  // the scan: everything must be defined by now
-            if (!haveFrame) return "scan before the frame header";
-            if (!quantSlot[0] || !quantSlot[1] || quantSlot[2] || quantSlot[3]) return "quantisation slots are not 0 and 1";
-            const std::vector<uint8_t> wanted = {0x00, 0x10, 0x01, 0x11};
-            if (huffmanTables != wanted) return "Huffman tables are not DC0, AC0, DC1, AC1";
-            if (length != 12 || d[body] != 3) return "scan is not of three components";
-            const uint8_t tables[3] = {0x00, 0x11, 0x11};
-            for (int c = 0; c < 3; ++c) {
-                if (d[body + 1 + 2 * c] != componentIds[c]) return "scan components differ from the frame's";
-                if (d[body + 2 + 2 * c] != tables[c]) return "scan table selector of component " + std::to_string(c);
-            }
-            if (d[body + 7] != 0 || d[body + 8] != 63 || d[body + 9] != 0) return "scan is not sequential 0..63";
-            // Entropy-coded data up to EOI: only stuffed zeros after 0xFF, no restart markers.
-            size_t i = end;
-            for (; i + 1 < d.size(); ++i) {
-                if (d[i] != 0xFF) continue;
-                if (d[i + 1] == 0x00) continue;
+            case 0xDB:  // quantisation tables, 8-bit only in a baseline file
+                while (body < end) {
+                    uint8_t pqTq = d[body];
+                    if (pqTq > 3) return "quantisation table with 16-bit entries or slot above 3";
+                    if (body + 65 > end) return "short quantisation table";
+                    for (size_t i = 1; i <= 64; ++i)
+                        if (d[body + i] == 0) return "quantisation step of zero";
+                    quantSlot[pqTq] = true;
+                    body += 65;
+                }
+                break;
+            case 0xC4:  // Huffman tables
+                while (body < end) {
+                    if (body + 17 > end) return "short Huffman table";
+                    size_t symbols = 0;
+                    for (size_t i = 1; i <= 16; ++i) symbols += d[body + i];
+                    if (symbols == 0 || symbols > 256 || body + 17 + symbols > end)
+                        return "bad Huffman table size";
+                    huffmanTables.push_back(d[body]);
+                    body += 17 + symbols;
+                }
+                break;
+            case 0xC0: {  // baseline frame
+                if (haveFrame) return "second frame header";
+                if (length != 17) return "frame header is not for three components";
+                if (d[body] != 8) return "sample precision is not 8";
+                if (Be16(d, body + 1) != 480 || Be16(d, body + 3) != 640)
+                    return "picture is not 640 x 480";
+                if (d[body + 5] != 3) return "not three components";
+                const uint8_t sampling[3] = {0x22, 0x11, 0x11}, slot[3] = {0, 1, 1};
+                for (int c = 0; c < 3; ++c) {
+                    componentIds[c] = d[body + 6 + 3 * c];
+                    if (d[body + 7 + 3 * c] != sampling[c])
+                        return "component " + std::to_string(c) + " sampling";
+                    if (d[body + 8 + 3 * c] != slot[c])
+                        return "component " + std::to_string(c) + " quantisation slot";
+                }
+                haveFrame = true;
                 break;
             }
-            if (i + 1 >= d.size()) return "no end-of-image marker";
-            if (d[i + 1] >= 0xD0 && d[i + 1] <= 0xD7) return "restart marker in the scan";
-            if (d[i + 1] != 0xD9) return "marker inside the scan";
-            if (i + 2 != d.size()) return "bytes after the end-of-image marker";
-            if (i - end < 1000) return "scan too short to hold a picture";
-            return "";
-        }
-        default:
-            // DRI, COM, further APPn segments, other frame types: none belong here.
-            return "unexpected marker " + Hex(marker);
+            case 0xDA: {  // the scan: everything must be defined by now
+                if (!haveFrame) return "scan before the frame header";
+                if (!quantSlot[0] || !quantSlot[1] || quantSlot[2] || quantSlot[3])
+                    return "quantisation slots are not 0 and 1";
+                const std::vector<uint8_t> wanted = {0x00, 0x10, 0x01, 0x11};
+                if (huffmanTables != wanted) return "Huffman tables are not DC0, AC0, DC1, AC1";
+                if (length != 12 || d[body] != 3) return "scan is not of three components";
+                const uint8_t tables[3] = {0x00, 0x11, 0x11};
+                for (int c = 0; c < 3; ++c) {
+                    if (d[body + 1 + 2 * c] != componentIds[c])
+                        return "scan components differ from the frame's";
+                    if (d[body + 2 + 2 * c] != tables[c])
+                        return "scan table selector of component " + std::to_string(c);
+                }
+                if (d[body + 7] != 0 || d[body + 8] != 63 || d[body + 9] != 0)
+                    return "scan is not sequential 0..63";
+                // Entropy-coded data up to EOI: only stuffed zeros after 0xFF, no restart markers.
+                size_t i = end;
+                for (; i + 1 < d.size(); ++i) {
+                    if (d[i] != 0xFF) continue;
+                    if (d[i + 1] == 0x00) continue;
+                    break;
+                }
+                if (i + 1 >= d.size()) return "no end-of-image marker";
+                if (d[i + 1] >= 0xD0 && d[i + 1] <= 0xD7) return "restart marker in the scan";
+                if (d[i + 1] != 0xD9) return "marker inside the scan";
+                if (i + 2 != d.size()) return "bytes after the end-of-image marker";
+                if (i - end < 1000) return "scan too short to hold a picture";
+                return "";
+            }
+            default:
+                // DRI, COM, further APPn segments, other frame types: none belong here.
+                return "unexpected marker " + Hex(marker);
         }
         at = end;
     }
@@ -147,7 +157,8 @@ const Pictures& BuiltPictures() {
             if (found) {
                 DWORD size = SizeofResource(p.module, found);
                 HGLOBAL loaded = LoadResource(p.module, found);
-                const uint8_t* data = loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
+                const uint8_t* data =
+                    loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
                 if (data) bytes.assign(data, data + size);
             }
             p.resource.push_back(bytes);
@@ -157,13 +168,15 @@ const Pictures& BuiltPictures() {
     return pictures;
 }
 
-#define ASSERT_PROGRAM_LOADED() \
-    ASSERT_NE(BuiltPictures().module, nullptr) << "cannot load " << DUNMERE_SCR_PATH << " as a data file"
+#define ASSERT_PROGRAM_LOADED()                \
+    ASSERT_NE(BuiltPictures().module, nullptr) \
+        << "cannot load " << DUNMERE_SCR_PATH << " as a data file"
 
 std::vector<uint8_t> WithPrefix(const std::vector<uint8_t>& resource) {
     std::vector<uint8_t> file(sizeof(PREFIX) + resource.size());
     std::memcpy(file.data(), PREFIX, sizeof(PREFIX));
-    if (!resource.empty()) std::memcpy(file.data() + sizeof(PREFIX), resource.data(), resource.size());
+    if (!resource.empty())
+        std::memcpy(file.data() + sizeof(PREFIX), resource.data(), resource.size());
     return file;
 }
 
@@ -191,7 +204,8 @@ TEST(PictureResources, NoTwoPicturesAreTheSame) {
     ASSERT_PROGRAM_LOADED();
     for (int a = 0; a < PICTURE_COUNT; ++a)
         for (int b = a + 1; b < PICTURE_COUNT; ++b)
-            EXPECT_NE(BuiltPictures().resource[a], BuiltPictures().resource[b]) << "pictures " << a + 1 << " and " << b + 1;
+            EXPECT_NE(BuiltPictures().resource[a], BuiltPictures().resource[b])
+                << "pictures " << a + 1 << " and " << b + 1;
 }
 
 // The check itself must catch each kind of departure; picture 1 serves as the

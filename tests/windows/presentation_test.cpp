@@ -35,7 +35,8 @@ void ExpectPlacement(const Placement& got, int32_t x, int32_t y, int32_t width, 
 TEST(Placement, OriginalSizeIsCentredAndMayOverhang) {
     ExpectPlacement(Place(1024, 768, 0), 192, 144, 640, 480);
     ExpectPlacement(Place(152, 112, 0), -244, -184, 640, 480);
-    ExpectPlacement(Place(641, 481, 2), 0, 0, 640, 480);  // any value but 1 is original size; halves truncate
+    ExpectPlacement(Place(641, 481, 2), 0, 0, 640,
+                    480);  // any value but 1 is original size; halves truncate
     ExpectPlacement(Place(153, 113, 0), -243, -183, 640, 480);  // toward zero, not down
 }
 
@@ -73,14 +74,18 @@ TEST(Placement, FittingEndsForTinyAndOddAreas) {
 // An 800 x 600 monitor left of a 1024 x 768 primary, a mirror of the primary,
 // and one the window does not reach: each place gets today's placement.
 TEST(Placement, EachMonitorGetsThePictureByItsOwnRectangle) {
-    const RECT screens[] = {{0, 0, 1024, 768}, {-800, 0, 0, 600}, {0, 0, 1024, 768}, {1024, 0, 1324, 200}};
+    const RECT screens[] = {
+        {0, 0, 1024, 768}, {-800, 0, 0, 600}, {0, 0, 1024, 768}, {1024, 0, 1324, 200}};
     g_slideshow = SlideshowState{};
     SlideshowState& s = g_slideshow;
     s.monitorCount = MonitorAreasInClient(screens, 4, POINT{-800, 0}, 1824, 768, s.monitors);
     ASSERT_EQ(s.monitorCount, 2);
     s.pictureWidth = 640;
     s.pictureHeight = 480;
-    auto target = [&s](int i) { return Placement{i, 0, s.targets[i].x, s.targets[i].y, s.targets[i].width, s.targets[i].height}; };
+    auto target = [&s](int i) {
+        return Placement{
+            i, 0, s.targets[i].x, s.targets[i].y, s.targets[i].width, s.targets[i].height};
+    };
     PlacePicture();
     ExpectPlacement(target(0), 992, 144, 640, 480);
     ExpectPlacement(target(1), 80, 60, 640, 480);
@@ -97,12 +102,14 @@ namespace {
 
 // A small bottom-up picture whose rows, top to bottom, are distinct colours.
 constexpr int PICTURE_WIDTH = 8, PICTURE_HEIGHT = 6;
-constexpr COLORREF ROW_COLOUR[PICTURE_HEIGHT] = {RGB(255, 0, 0),   RGB(0, 255, 0),   RGB(0, 0, 255),
-                                                 RGB(255, 255, 0), RGB(0, 255, 255), RGB(255, 0, 255)};
+constexpr COLORREF ROW_COLOUR[PICTURE_HEIGHT] = {RGB(255, 0, 0),   RGB(0, 255, 0),
+                                                 RGB(0, 0, 255),   RGB(255, 255, 0),
+                                                 RGB(0, 255, 255), RGB(255, 0, 255)};
 
 HGLOBAL MakeStripedPicture() {
     const int stride = (PICTURE_WIDTH * 3 + 3) & ~3;
-    HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + stride * PICTURE_HEIGHT);
+    HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
+                              sizeof(BITMAPINFOHEADER) + stride * PICTURE_HEIGHT);
     auto* info = static_cast<BITMAPINFOHEADER*>(GlobalLock(dib));
     info->biSize = sizeof *info;
     info->biWidth = PICTURE_WIDTH;
@@ -132,8 +139,8 @@ protected:
         cls.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
         cls.lpszClassName = "RevealTestWindow";
         RegisterClassA(&cls);
-        window = CreateWindowExA(WS_EX_TOPMOST, cls.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, 64, 48, nullptr,
-                                 nullptr, cls.hInstance, nullptr);
+        window = CreateWindowExA(WS_EX_TOPMOST, cls.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0,
+                                 64, 48, nullptr, nullptr, cls.hInstance, nullptr);
         ASSERT_NE(window, nullptr);
         UpdateWindow(window);
         g_slideshow = SlideshowState{};
@@ -177,7 +184,8 @@ TEST_F(Reveal, ThePictureSlidesDownOneSourceRowPerTick) {
     EXPECT_EQ(At(30, 21), ROW_COLOUR[PICTURE_HEIGHT - 2]);
     EXPECT_EQ(At(30, 22), ROW_COLOUR[PICTURE_HEIGHT - 1]);
     for (int k = 3; k <= PICTURE_HEIGHT; ++k) Tick();
-    for (int row = 0; row < PICTURE_HEIGHT; ++row) EXPECT_EQ(At(35, 21 + row), ROW_COLOUR[row]) << "row " << row;
+    for (int row = 0; row < PICTURE_HEIGHT; ++row)
+        EXPECT_EQ(At(35, 21 + row), ROW_COLOUR[row]) << "row " << row;
     EXPECT_TRUE(g_slideshow.revealing);
     EXPECT_NE(g_slideshow.picture, nullptr);
     Tick();  // the finishing tick arms the switch and keeps the picture for repaints
@@ -201,7 +209,8 @@ TEST_F(Reveal, ScaledBandsGrowByTheScaleAndInstantRevealDrawsAllAtOnce) {
 
     g_slideshow.instantReveal = true;
     Tick();
-    for (int row = 0; row < PICTURE_HEIGHT; ++row) EXPECT_EQ(At(10, row * 8 + 4), ROW_COLOUR[row]) << "row " << row;
+    for (int row = 0; row < PICTURE_HEIGHT; ++row)
+        EXPECT_EQ(At(10, row * 8 + 4), ROW_COLOUR[row]) << "row " << row;
     EXPECT_FALSE(g_slideshow.revealing) << "an instant reveal finishes on its first tick";
 }
 

@@ -30,11 +30,14 @@ TEST(Texts, MessagesAreShiftJisAndUtf16) {
     EXPECT_EQ(FromCodePage932(MSG_SELECT_PICTURE_FAILED.ansi), L"SelectPicture失敗");
     EXPECT_EQ(FromCodePage932(MSG_NO_FILE.ansi), L"ファイルがありません");
     EXPECT_EQ(std::strlen(MSG_NO_FILE.ansi), 20u);  // ten double-byte characters
-    for (const JapaneseText* text : {&MSG_RESOURCE_TOO_LARGE, &MSG_SELECT_PICTURE_FAILED, &MSG_NO_FILE})
+    for (const JapaneseText* text :
+         {&MSG_RESOURCE_TOO_LARGE, &MSG_SELECT_PICTURE_FAILED, &MSG_NO_FILE})
         EXPECT_EQ(std::wstring(text->wide), FromCodePage932(text->ansi));
 }
 
-INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG;
+}
 
 // Windows 9x makes the dialog through the ANSI calls: on a code-page-932
 // system its texts reach the controls as Shift-JIS.
@@ -42,15 +45,23 @@ TEST(Texts, SettingsDialogShowsShiftJisThroughTheAnsiCalls) {
     ASSERT_EQ(GetACP(), 932u) << "the tests run Wine in a Japanese locale";
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&controls);
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(SETTINGS_DIALOG_ID), nullptr, IdleDialogProc, 0);
+    HWND dialog =
+        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(SETTINGS_DIALOG_ID), nullptr,
+                           IdleDialogProc, 0);
     ASSERT_NE(dialog, nullptr);
     char text[128];
     GetWindowTextA(dialog, text, sizeof text);
     EXPECT_EQ(FromCodePage932(text), L"設定");
-    struct { int id; const wchar_t* text; } controlsTexts[] = {
-        {IDC_ORDER_CATALOGUE, L"デフォルト"}, {IDC_ORDER_RANDOM, L"ランダム"},
-        {IDC_SIZE_ORIGINAL, L"オリジナル"},   {IDC_SIZE_FIT, L"スクリーン"},
-        {IDCANCEL, L"ｷｬﾝｾﾙ"},                {IDOK, L"OK"},
+    struct {
+        int id;
+        const wchar_t* text;
+    } controlsTexts[] = {
+        {IDC_ORDER_CATALOGUE, L"デフォルト"},
+        {IDC_ORDER_RANDOM, L"ランダム"},
+        {IDC_SIZE_ORIGINAL, L"オリジナル"},
+        {IDC_SIZE_FIT, L"スクリーン"},
+        {IDCANCEL, L"ｷｬﾝｾﾙ"},
+        {IDOK, L"OK"},
     };
     for (const auto& c : controlsTexts) {
         GetDlgItemTextA(dialog, c.id, text, sizeof text);
@@ -87,7 +98,10 @@ TEST_F(Settings, WrittenNumbersReadBackAndMissingOnesLeaveTheSettingAlone) {
 }
 
 TEST_F(Settings, ValuesOfOtherTypesAndLengthsNeverSpillPastTheSetting) {
-    struct { int32_t setting; int32_t guard; } held{0x11111111, 0x5A5A5A5A};
+    struct {
+        int32_t setting;
+        int32_t guard;
+    } held{0x11111111, 0x5A5A5A5A};
     const BYTE eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     Store(SWITCH_SECONDS_VALUE, REG_BINARY, eight, sizeof eight);
     ReadSettingDword(SWITCH_SECONDS_VALUE, &held.setting);
@@ -125,7 +139,8 @@ TEST_F(Settings, SwitchSecondsDefaultToFiveAndAreStored) {
 TEST(SwitchInterval, IsSecondsTimesAThousandWithinWhatSetTimerTakes) {
     EXPECT_EQ(SwitchIntervalMs(5), 5000);
     EXPECT_EQ(SwitchIntervalMs(2147483), 2147483000);
-    EXPECT_EQ(SwitchIntervalMs(2147484), USER_TIMER_MAXIMUM) << "one more second overflowed 32 bits";
+    EXPECT_EQ(SwitchIntervalMs(2147484), USER_TIMER_MAXIMUM)
+        << "one more second overflowed 32 bits";
     EXPECT_EQ(SwitchIntervalMs(INT32_MAX), USER_TIMER_MAXIMUM);
 }
 
@@ -187,7 +202,8 @@ TEST(Selection, CatalogueOrderCyclesFromOne) {
 TEST(Selection, AnUnwritableTemporaryFileFailsTheSelection) {
     g_slideshow = SlideshowState{};
     GetTempPathA(MAX_PATH, g_slideshow.tempDir);
-    wsprintfA(g_slideshow.tempFile, "%sdunmere-extract-%lu", g_slideshow.tempDir, GetCurrentProcessId());
+    wsprintfA(g_slideshow.tempFile, "%sdunmere-extract-%lu", g_slideshow.tempDir,
+              GetCurrentProcessId());
     ASSERT_TRUE(CreateDirectoryA(g_slideshow.tempFile, nullptr));
     EXPECT_EQ(ExtractPicture(1), 0);
     EXPECT_EQ(SelectNextPicture(0), 0);

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-int RunInfoCommand(int argc, char **argv);     // info.cpp
-int RunBmpInfoCommand(int argc, char **argv);  // bmpinfo.cpp
-int RunTimeCommand(int argc, char **argv);     // timing.cpp
+int RunInfoCommand(int argc, char** argv);     // info.cpp
+int RunBmpInfoCommand(int argc, char** argv);  // bmpinfo.cpp
+int RunTimeCommand(int argc, char** argv);     // timing.cpp
 
 // The largest frame decoded or reported unless --max-pixels says otherwise.
 const std::uint64_t DEFAULT_MAX_PIXELS = 100000000;
@@ -15,4 +15,4 @@ const std::uint64_t DEFAULT_MAX_PIXELS = 100000000;
 bool FrameAboveLimit(unsigned width, unsigned height, std::uint64_t maxPixels);
 // Takes "--max-pixels N" from the front of the arguments; false when N is not
 // a decimal number.
-bool TakeMaxPixels(int *argc, char ***argv, std::uint64_t *maxPixels);
+bool TakeMaxPixels(int* argc, char*** argv, std::uint64_t* maxPixels);

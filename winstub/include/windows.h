@@ -17,15 +17,15 @@ typedef std::int32_t LONG;
 typedef std::uint32_t UINT;
 typedef int BOOL;
 typedef char CHAR;
-typedef void *LPVOID;
-typedef const void *LPCVOID;
-typedef const char *LPCSTR;
-typedef char *LPSTR;
-typedef const wchar_t *LPCWSTR;
-typedef DWORD *LPDWORD;
-typedef LONG *PLONG;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef const wchar_t* LPCWSTR;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
 typedef std::size_t SIZE_T;
-typedef void *HANDLE;
+typedef void* HANDLE;
 typedef HANDLE HGLOBAL;
 
 #ifndef TRUE
@@ -67,9 +67,9 @@ SIZE_T GlobalSize(HGLOBAL mem);
 #define FILE_END 2
 
 struct _SECURITY_ATTRIBUTES;
-typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 struct _OVERLAPPED;
-typedef struct _OVERLAPPED *LPOVERLAPPED;
+typedef struct _OVERLAPPED* LPOVERLAPPED;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
@@ -84,7 +84,7 @@ BOOL DeleteFileA(LPCSTR name);
 // file descriptor; names of OFS_MAXPATHNAME characters or more are refused, and
 // _lwrite of 0 bytes cuts the file off at the current position, as on Windows.
 typedef int HFILE;
-typedef const char *LPCCH;
+typedef const char* LPCCH;
 #define HFILE_ERROR ((HFILE)-1)
 #define OFS_MAXPATHNAME 128
 #define OF_READ 0x0000
@@ -94,12 +94,12 @@ typedef const char *LPCCH;
 #define OF_CREATE 0x1000
 
 typedef struct _OFSTRUCT {
-  BYTE cBytes;
-  BYTE fFixedDisk;
-  WORD nErrCode;
-  WORD Reserved1;
-  WORD Reserved2;
-  CHAR szPathName[OFS_MAXPATHNAME];
+    BYTE cBytes;
+    BYTE fFixedDisk;
+    WORD nErrCode;
+    WORD Reserved1;
+    WORD Reserved2;
+    CHAR szPathName[OFS_MAXPATHNAME];
 } OFSTRUCT, *LPOFSTRUCT;
 
 HFILE OpenFile(LPCSTR name, LPOFSTRUCT reopen, UINT style);
@@ -115,52 +115,52 @@ HFILE _lclose(HFILE file);
 #define BI_BITFIELDS 3L
 
 typedef struct tagRGBQUAD {
-  BYTE rgbBlue;
-  BYTE rgbGreen;
-  BYTE rgbRed;
-  BYTE rgbReserved;
+    BYTE rgbBlue;
+    BYTE rgbGreen;
+    BYTE rgbRed;
+    BYTE rgbReserved;
 } RGBQUAD;
 
 typedef struct tagBITMAPINFOHEADER {
-  DWORD biSize;
-  LONG biWidth;
-  LONG biHeight;
-  WORD biPlanes;
-  WORD biBitCount;
-  DWORD biCompression;
-  DWORD biSizeImage;
-  LONG biXPelsPerMeter;
-  LONG biYPelsPerMeter;
-  DWORD biClrUsed;
-  DWORD biClrImportant;
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
 } BITMAPINFOHEADER, *LPBITMAPINFOHEADER;
 
 typedef struct tagBITMAPINFO {
-  BITMAPINFOHEADER bmiHeader;
-  RGBQUAD bmiColors[1];
+    BITMAPINFOHEADER bmiHeader;
+    RGBQUAD bmiColors[1];
 } BITMAPINFO, *LPBITMAPINFO;
 
 typedef struct tagBITMAPCOREHEADER {
-  DWORD bcSize;
-  WORD bcWidth;
-  WORD bcHeight;
-  WORD bcPlanes;
-  WORD bcBitCount;
+    DWORD bcSize;
+    WORD bcWidth;
+    WORD bcHeight;
+    WORD bcPlanes;
+    WORD bcBitCount;
 } BITMAPCOREHEADER;
 
 typedef struct tagRGBTRIPLE {
-  BYTE rgbtBlue;
-  BYTE rgbtGreen;
-  BYTE rgbtRed;
+    BYTE rgbtBlue;
+    BYTE rgbtGreen;
+    BYTE rgbtRed;
 } RGBTRIPLE;
 
 #pragma pack(push, 2)
 typedef struct tagBITMAPFILEHEADER {
-  WORD bfType;
-  DWORD bfSize;
-  WORD bfReserved1;
-  WORD bfReserved2;
-  DWORD bfOffBits;
+    WORD bfType;
+    DWORD bfSize;
+    WORD bfReserved1;
+    WORD bfReserved2;
+    DWORD bfOffBits;
 } BITMAPFILEHEADER;
 #pragma pack(pop)
 
@@ -168,7 +168,7 @@ typedef struct tagBITMAPFILEHEADER {
 // queue can hold nothing but the quit message that PostQuitMessage posts;
 // the message boxes write their caption and text to stderr (MessageBoxW as
 // UTF-8) and answer IDOK.
-typedef void *HWND;
+typedef void* HWND;
 typedef std::uintptr_t WPARAM;
 typedef std::intptr_t LPARAM;
 typedef std::intptr_t LRESULT;
@@ -182,22 +182,22 @@ typedef std::intptr_t LRESULT;
 #define IDOK 1
 
 typedef struct tagPOINT {
-  LONG x;
-  LONG y;
+    LONG x;
+    LONG y;
 } POINT;
 
 typedef struct tagMSG {
-  HWND hwnd;
-  UINT message;
-  WPARAM wParam;
-  LPARAM lParam;
-  DWORD time;
-  POINT pt;
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
 } MSG, *LPMSG;
 
 BOOL PeekMessageA(LPMSG msg, HWND window, UINT first, UINT last, UINT remove);
-BOOL TranslateMessage(const MSG *msg);
-LRESULT DispatchMessageA(const MSG *msg);
+BOOL TranslateMessage(const MSG* msg);
+LRESULT DispatchMessageA(const MSG* msg);
 void PostQuitMessage(int exitCode);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
