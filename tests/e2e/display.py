@@ -124,27 +124,17 @@ class _CursorImage(ctypes.Structure):
 def cursor_visible_pixels(session):
     """How many pixels of the pointer's current image are not transparent,
     read from the X server (XFixes): what the person at the screen sees."""
-    xlib = ctypes.CDLL("libX11.so.6")
     xfixes = ctypes.CDLL("libXfixes.so.3")
-    xlib.XOpenDisplay.restype = ctypes.c_void_p
-    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    xlib.XFree.argtypes = [ctypes.c_void_p]
     xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
     xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(_CursorImage)
-    display = xlib.XOpenDisplay(session.display.encode())
-    if not display:
-        raise RuntimeError("cannot open " + session.display)
-    try:
+    with x_connection(session) as display:
         image_pointer = xfixes.XFixesGetCursorImage(display)
         if not image_pointer:
             raise RuntimeError("XFixesGetCursorImage failed")
         image = image_pointer.contents
         count = sum(1 for i in range(image.width * image.height) if (image.pixels[i] >> 24) & 0xFF)
-        xlib.XFree(image_pointer)
+        xlib().XFree(image_pointer)
         return count
-    finally:
-        xlib.XCloseDisplay(display)
 
 
 class _WindowAttributes(ctypes.Structure):
@@ -161,40 +151,65 @@ class _WindowAttributes(ctypes.Structure):
 IS_VIEWABLE = 2
 
 
+_xlib = None
+
+
+def xlib():
+    """libX11, loaded once, with the signatures of the calls the harness makes."""
+    global _xlib
+    if _xlib is None:
+        lib = ctypes.CDLL("libX11.so.6")
+        lib.XOpenDisplay.restype = ctypes.c_void_p
+        lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        lib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        lib.XDefaultRootWindow.restype = ctypes.c_ulong
+        lib.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                                   ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                                   ctypes.POINTER(ctypes.c_uint)]
+        lib.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(_WindowAttributes)]
+        lib.XFree.argtypes = [ctypes.c_void_p]
+        _xlib = lib
+    return _xlib
+
+
+def open_x_display(session):
+    """A new connection to the session's X server; the caller closes it."""
+    display = xlib().XOpenDisplay(session.display.encode())
+    if not display:
+        raise RuntimeError("cannot open " + session.display)
+    return display
+
+
+@contextlib.contextmanager
+def x_connection(session):
+    """A connection to the session's X server for one piece of work."""
+    display = open_x_display(session)
+    try:
+        yield display
+    finally:
+        xlib().XCloseDisplay(display)
+
+
 def x_stack(session):
     """The X windows straight below the root, topmost first, as
     [(xwin, viewable, x, y, width, height)]: the stacking order a person sees."""
-    xlib = ctypes.CDLL("libX11.so.6")
-    xlib.XOpenDisplay.restype = ctypes.c_void_p
-    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    xlib.XDefaultRootWindow.restype = ctypes.c_ulong
-    xlib.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
-                                ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
-                                ctypes.POINTER(ctypes.c_uint)]
-    xlib.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(_WindowAttributes)]
-    xlib.XFree.argtypes = [ctypes.c_void_p]
-    display = xlib.XOpenDisplay(session.display.encode())
-    if not display:
-        raise RuntimeError("cannot open " + session.display)
-    try:
+    x = xlib()
+    with x_connection(session) as display:
         root, parent = ctypes.c_ulong(), ctypes.c_ulong()
         kids, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
-        if not xlib.XQueryTree(display, xlib.XDefaultRootWindow(display), ctypes.byref(root), ctypes.byref(parent),
-                               ctypes.byref(kids), ctypes.byref(count)):
+        if not x.XQueryTree(display, x.XDefaultRootWindow(display), ctypes.byref(root), ctypes.byref(parent),
+                            ctypes.byref(kids), ctypes.byref(count)):
             raise RuntimeError("XQueryTree failed")
         stack = []
         for i in reversed(range(count.value)):  # XQueryTree lists bottom first
             attributes = _WindowAttributes()
-            if xlib.XGetWindowAttributes(display, kids[i], ctypes.byref(attributes)):
+            if x.XGetWindowAttributes(display, kids[i], ctypes.byref(attributes)):
                 stack.append((kids[i], attributes.map_state == IS_VIEWABLE, attributes.x, attributes.y,
                               attributes.width, attributes.height))
         if kids:
-            xlib.XFree(kids)
+            x.XFree(kids)
         return stack
-    finally:
-        xlib.XCloseDisplay(display)
 
 
 def x_geometry(session, xwin):

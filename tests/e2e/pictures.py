@@ -13,6 +13,7 @@ import subprocess
 import tempfile
 
 import harness
+from display import open_x_display, xlib
 
 JPEGDIB = os.environ.get("DUNMERE_JPEGDIB", os.path.join(harness.BUILD, "tools", "jpegdib", "jpegdib.exe"))
 # Beside the prefix: in the build folder that the run belongs to.
@@ -96,19 +97,15 @@ _xlib = None
 
 
 def _x():
+    """libX11 with the image calls added to the harness's signatures."""
     global _xlib
     if _xlib is None:
-        xlib = ctypes.CDLL("libX11.so.6")
-        xlib.XOpenDisplay.restype = ctypes.c_void_p
-        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        xlib.XDefaultRootWindow.restype = ctypes.c_ulong
-        xlib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                   ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        xlib.XGetImage.restype = ctypes.POINTER(_XImage)
-        xlib.XDestroyImage.argtypes = [ctypes.POINTER(_XImage)]
-        _xlib = xlib
+        lib = xlib()
+        lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                  ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        lib.XGetImage.restype = ctypes.POINTER(_XImage)
+        lib.XDestroyImage.argtypes = [ctypes.POINTER(_XImage)]
+        _xlib = lib
     return _xlib
 
 
@@ -116,9 +113,7 @@ class Screen:
     """One connection to the session's X server for repeated reads."""
 
     def __init__(self, session):
-        self.display = _x().XOpenDisplay(session.display.encode())
-        if not self.display:
-            raise RuntimeError("cannot open " + session.display)
+        self.display = open_x_display(session)
         self.root = _x().XDefaultRootWindow(self.display)
 
     def close(self):
