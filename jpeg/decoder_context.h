@@ -219,8 +219,32 @@ inline void ResetDcPredictors(DecoderContext* c, std::uint16_t firstQuantEntry) 
     c->dcPredictor[2] = 0;
 }
 
-// Parsing.
+// Movable blocks held as a handle and a locked address. ObtainBlock allocates
+// a zero-filled block and locks it; on failure nothing is held and `failure`
+// says which step failed (101 or 102). ReleaseBlock releases what is held.
+template <typename T>
+bool ObtainBlock(HGLOBAL* handle, T** address, std::uint32_t bytes, DecoderResult* failure) {
+    *handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+    if (*handle == nullptr) {
+        *failure = DECODER_ALLOC_FAILED;
+        return false;
+    }
+    *address = static_cast<T*>(GlobalLock(*handle));
+    if (*address == nullptr) {
+        GlobalFree(*handle);
+        *handle = nullptr;
+        *failure = DECODER_LOCK_FAILED;
+        return false;
+    }
+    return true;
+}
+void ReleaseBlock(HGLOBAL* handle, void* address);
+// Releases the lookup pair of a Huffman slot (nothing when it holds none).
+void ReleaseHuffmanSlot(DecoderContext* context, int slot);
+// Releases every block the context holds; safe on a partly filled context.
 void ReleaseDecoder(DecoderContext* context);
+
+// Parsing.
 void ParseStartOfFrame(DecoderContext* context, std::uint16_t payloadLength);
 void ParseQuantTables(DecoderContext* context, std::uint16_t payloadLength);
 DecoderResult ParseHuffmanTables(DecoderContext* context, std::uint16_t payloadLength);
@@ -231,6 +255,9 @@ DecoderResult DecodeJpegFileWith(const char* fileName, HGLOBAL* picture, ScanDri
                                  DecoderSwitches switches);
 // Reads the whole file into the context's buffer (with FILE_SLACK_BYTES zero bytes after it).
 DecoderResult LoadJpegFile(DecoderContext* context, const char* fileName);
+// The same from a file the caller opened for reading (INVALID_HANDLE_VALUE gives
+// 103); the handle is closed whatever the result.
+DecoderResult LoadJpegFileHandle(DecoderContext* context, HANDLE file);
 // Moves past the first SOI; 105 when there is none or no marker follows it directly.
 DecoderResult FindStartOfImage(DecoderContext* context);
 

@@ -13,6 +13,7 @@
 // literal way.
 #include <cstring>
 
+#include "bit_reader.h"
 #include "decoder_context.h"
 
 #if defined(__SSE2__)
@@ -220,73 +221,7 @@ int DecodeBlockLiteral(DecoderContext* c, int comp, std::int16_t* block) {
 }
 
 // ---------------------------------------------------------------------------
-// The fast reader.
-
-struct FastReader {
-    std::uint64_t bits;  // de-stuffed stream, next bit in bit 63
-    int count;           // valid bits in `bits`
-    const std::uint8_t* src;
-    std::uint32_t loaded;  // de-stuffed bytes taken into `bits`
-    bool stuffed;          // a stuffed 00 was passed over
-};
-
-inline std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-#if defined(__GNUC__)
-    return __builtin_bswap64(v);
-#else
-    std::uint64_t r = 0;
-    for (int i = 0; i < 8; ++i) r = (r << 8) | p[i];
-    return r;
-#endif
-}
-
-inline bool HasByteFF(std::uint64_t v) {
-    std::uint64_t x = ~v;
-    return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
-}
-
-// Fills `bits` to at least 57 valid bits. Eight raw bytes without an FF among
-// them are taken at once; the bits past `count` that this leaves in the word
-// are the true next bits, so a later fill that ORs them in again changes
-// nothing. Otherwise one byte at a time, passing over the 00 after an FF.
-inline void Refill(FastReader& r) {
-    while (r.count <= 56) {
-        std::uint64_t raw = LoadBigEndian64(r.src);
-        if (!HasByteFF(raw)) {
-            int bytes = (64 - r.count) >> 3;
-            r.bits |= raw >> r.count;
-            r.src += bytes;
-            r.count += 8 * bytes;
-            r.loaded += bytes;
-            return;
-        }
-        std::uint32_t b = *r.src++;
-        if (b == 0xFF && *r.src == 0x00) {
-            ++r.src;
-            r.stuffed = true;
-        }
-        r.bits |= static_cast<std::uint64_t>(b) << (56 - r.count);
-        r.count += 8;
-        ++r.loaded;
-    }
-}
-
-inline void Skip(FastReader& r, int n) {
-    r.bits <<= n;
-    r.count -= n;
-}
-
-inline void StartReader(FastReader& r, const DecoderContext* c) {
-    r.bits = 0;
-    r.count = 0;
-    r.src = c->readPos;
-    r.loaded = 0;
-    r.stuffed = false;
-    Refill(r);
-    Skip(r, c->bitOffset);
-}
+// Blocks through the fast reader (bit_reader.h).
 
 // Zeroes a block. The compiler makes a 128-byte memset a string store, whose
 // start-up costs more than the eight vector stores.
@@ -379,24 +314,6 @@ inline std::int16_t DecodeWithReader(FastReader& r, const DecoderContext* c, int
     }
     *end = static_cast<std::uint8_t>(k);
     return predictor;
-}
-
-// Back to readPos, bitOffset and bytesLeft; false (nothing changed) when an
-// advance on the way would have exhausted the data.
-inline bool FinishReader(const FastReader& r, DecoderContext* c) {
-    std::uint32_t passedBits = 8 * r.loaded - static_cast<std::uint32_t>(r.count);
-    std::uint32_t passed = passedBits >> 3;
-    const std::uint8_t* p = c->readPos;
-    if (!r.stuffed) {
-        p += passed;
-    } else {
-        for (; passed > 0; --passed) p += (p[0] == 0xFF && p[1] == 0x00) ? 2 : 1;
-    }
-    if (p - c->readPos > c->bytesLeft) return false;
-    c->bytesLeft -= static_cast<std::int32_t>(p - c->readPos);
-    c->readPos = p;
-    c->bitOffset = static_cast<std::int16_t>(passedBits & 7);
-    return true;
 }
 
 // Whether the fast reader may start here: not on exhausted data, and not on the

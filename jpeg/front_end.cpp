@@ -1,12 +1,76 @@
 // The front end that the decode and the information scan share: the context's
-// set-up and release, the search for SOI, marker reading, the two segment
-// length rules, the classes of markers and the choice of sampling mode. Both
+// set-up and release, loading the file, the search for SOI, marker reading,
+// the two segment length rules, the classes of markers and the choice of
+// sampling mode. Both
 // walk a file the same way up to their first SOS, so that the scan refuses
 // exactly the streams the decode refuses before its scan starts.
 #include <cstring>
 #include <new>
 
 #include "decoder_context.h"
+
+const std::uint16_t zigzagOrder[72] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34,
+    27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+
+void ReleaseBlock(HGLOBAL* handle, void* address) {
+    if (address != nullptr && *handle != nullptr) GlobalUnlock(*handle);
+    if (*handle != nullptr) GlobalFree(*handle);
+    *handle = nullptr;
+}
+
+void ReleaseHuffmanSlot(DecoderContext* c, int slot) {
+    ReleaseBlock(&c->symbolTableHandle[slot], c->symbolTable[slot]);
+    ReleaseBlock(&c->lengthTableHandle[slot], c->lengthTable[slot]);
+    c->symbolTable[slot] = nullptr;
+    c->lengthTable[slot] = nullptr;
+}
+
+void ReleaseDecoder(DecoderContext* c) {
+    for (int slot = 0; slot < HUFFMAN_SLOTS; ++slot) ReleaseHuffmanSlot(c, slot);
+    ReleaseBlock(&c->crBlockHandle, c->crBlock);
+    ReleaseBlock(&c->cbBlockHandle, c->cbBlock);
+    ReleaseBlock(&c->lumaBlocksHandle, c->lumaBlocks);
+    c->crBlock = c->cbBlock = c->lumaBlocks = nullptr;
+    ReleaseBlock(&c->bufferHandle, c->buffer);
+    c->buffer = nullptr;
+    c->readPos = nullptr;
+}
+
+DecoderResult LoadJpegFile(DecoderContext* c, const char* fileName) {
+    return LoadJpegFileHandle(c, CreateFileA(fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+DecoderResult LoadJpegFileHandle(DecoderContext* c, HANDLE file) {
+    DecoderResult result = 0;
+    if (file == INVALID_HANDLE_VALUE) return DECODER_OPEN_FAILED;
+    c->file = file;
+    // The size in 64 bits, so that a file too large for the buffer (whose byte
+    // count is a signed 32-bit number) is refused instead of read in part.
+    LONG high = 0;
+    DWORD low = SetFilePointer(c->file, 0, &high, FILE_END);
+    if (low == INVALID_SET_FILE_POINTER || SetFilePointer(c->file, 0, nullptr, FILE_BEGIN) != 0) {
+        result = DECODER_READ_FAILED;
+    } else {
+        std::uint64_t size =
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low;
+        if (size + FILE_SLACK_BYTES > 0x7FFFFFFFu) {
+            result = DECODER_ALLOC_FAILED;
+        } else if (ObtainBlock(&c->bufferHandle, &c->buffer,
+                               static_cast<std::uint32_t>(size) + FILE_SLACK_BYTES, &result)) {
+            DWORD read = 0;
+            if (!ReadFile(c->file, c->buffer, static_cast<DWORD>(size), &read, nullptr))
+                result = DECODER_READ_FAILED;
+            c->bytesLeft = static_cast<std::int32_t>(size);
+            c->readPos = c->buffer;
+        }
+    }
+    CloseHandle(c->file);
+    c->file = nullptr;
+    return result;
+}
 
 DecoderContext* CreateDecoderContext(DecoderSwitches switches) {
     DecoderContext* c =

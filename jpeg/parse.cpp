@@ -1,44 +1,9 @@
-// Stream parsing. DecodeJpegFile reads the whole file into one movable block,
-// walks its marker segments into a DecoderContext and, at the first SOS, hands
-// over to the decode driver.
+// Stream parsing. DecodeJpegFile has the front end read the whole file into
+// one movable block, walks its marker segments into a DecoderContext and, at
+// the first SOS, hands over to the decode driver.
 #include "decoder_context.h"
 
-const std::uint16_t zigzagOrder[72] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34,
-    27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63};
-
 namespace {
-
-void ReleaseBlock(HGLOBAL* handle, void* address) {
-    if (address != nullptr && *handle != nullptr) GlobalUnlock(*handle);
-    if (*handle != nullptr) GlobalFree(*handle);
-    *handle = nullptr;
-}
-
-template <typename T>
-bool ObtainBlock(HGLOBAL* handle, T** address, std::uint32_t bytes, DecoderResult* failure) {
-    *handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-    if (*handle == nullptr) {
-        *failure = DECODER_ALLOC_FAILED;
-        return false;
-    }
-    *address = static_cast<T*>(GlobalLock(*handle));
-    if (*address == nullptr) {
-        GlobalFree(*handle);
-        *handle = nullptr;
-        *failure = DECODER_LOCK_FAILED;
-        return false;
-    }
-    return true;
-}
-
-void ReleaseHuffmanSlot(DecoderContext* c, int slot) {
-    ReleaseBlock(&c->symbolTableHandle[slot], c->symbolTable[slot]);
-    ReleaseBlock(&c->lengthTableHandle[slot], c->lengthTable[slot]);
-    c->symbolTable[slot] = nullptr;
-    c->lengthTable[slot] = nullptr;
-}
 
 // A parser that refuses the stream records the code; the segment loop then ends the parse.
 void Refuse(DecoderContext* c, DecoderResult code) {
@@ -46,17 +11,6 @@ void Refuse(DecoderContext* c, DecoderResult code) {
 }
 
 }  // namespace
-
-void ReleaseDecoder(DecoderContext* c) {
-    for (int slot = 0; slot < HUFFMAN_SLOTS; ++slot) ReleaseHuffmanSlot(c, slot);
-    ReleaseBlock(&c->crBlockHandle, c->crBlock);
-    ReleaseBlock(&c->cbBlockHandle, c->cbBlock);
-    ReleaseBlock(&c->lumaBlocksHandle, c->lumaBlocks);
-    c->crBlock = c->cbBlock = c->lumaBlocks = nullptr;
-    ReleaseBlock(&c->bufferHandle, c->buffer);
-    c->buffer = nullptr;
-    c->readPos = nullptr;
-}
 
 // SOF0: precision, lines, samples per line, Nf and 3 bytes per component.
 void ParseStartOfFrame(DecoderContext* c, std::uint16_t payloadLength) {
@@ -178,39 +132,6 @@ void ParseStartOfScan(DecoderContext* c, std::uint16_t payloadLength) {
     }
     c->bitOffset = 0;
     BindScanTables(c);
-}
-
-DecoderResult LoadJpegFile(DecoderContext* c, const char* fileName) {
-    DecoderResult result = 0;
-    c->file = CreateFileA(fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
-    if (c->file == INVALID_HANDLE_VALUE) {
-        c->file = nullptr;
-        return DECODER_OPEN_FAILED;
-    }
-    // The size in 64 bits, so that a file too large for the buffer (whose byte
-    // count is a signed 32-bit number) is refused instead of read in part.
-    LONG high = 0;
-    DWORD low = SetFilePointer(c->file, 0, &high, FILE_END);
-    if (low == INVALID_SET_FILE_POINTER || SetFilePointer(c->file, 0, nullptr, FILE_BEGIN) != 0) {
-        result = DECODER_READ_FAILED;
-    } else {
-        std::uint64_t size =
-            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low;
-        if (size + FILE_SLACK_BYTES > 0x7FFFFFFFu) {
-            result = DECODER_ALLOC_FAILED;
-        } else if (ObtainBlock(&c->bufferHandle, &c->buffer,
-                               static_cast<std::uint32_t>(size) + FILE_SLACK_BYTES, &result)) {
-            DWORD read = 0;
-            if (!ReadFile(c->file, c->buffer, static_cast<DWORD>(size), &read, nullptr))
-                result = DECODER_READ_FAILED;
-            c->bytesLeft = static_cast<std::int32_t>(size);
-            c->readPos = c->buffer;
-        }
-    }
-    CloseHandle(c->file);
-    c->file = nullptr;
-    return result;
 }
 
 namespace {
