@@ -163,7 +163,12 @@ struct DecoderContext {
                                // (luma 0..3, Cb, Cr): the zigzag positions in use
 };
 
-extern const std::uint16_t zigzagOrder[72];
+// The natural (row-major) index of each zigzag position; entries 64..71 are 63,
+// so that a zero run that overshoots the block lands on the last coefficient.
+inline constexpr std::uint16_t zigzagOrder[72] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34,
+    27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
 // Reading the file buffer: readPos moves forward and bytesLeft down together,
 // so that bytesLeft always counts the bytes from readPos to the end.

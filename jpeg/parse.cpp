@@ -2,6 +2,7 @@
 // one movable block, walks its marker segments into a DecoderContext and, at
 // the first SOS, hands over to the decode driver.
 #include "decoder_context.h"
+#include "photo_decoder.h"
 
 namespace {
 
@@ -212,6 +213,7 @@ const char* DescribeDecoderResult(DecoderResult result) {
         case DECODER_READ_FAILED: return "obtaining the file's size or reading it failed";
         case DECODER_BAD_STREAM: return "malformed, truncated or unsupported stream";
         case DECODER_NOT_BASELINE: return "a coding process other than baseline sequential Huffman";
+        case DECODER_ABANDONED: return "the caller abandoned the decode";
         default: return "unknown result";
     }
 }
