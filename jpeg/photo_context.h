@@ -108,6 +108,10 @@ struct PhotoOutput {
     std::int32_t nextTargetRow;
 };
 
+// Scans decoded at most: real files have a few dozen; more is a file made to
+// walk every block again and again, and ends the decode there.
+const int PHOTO_MAX_SCANS = 1000;
+
 // A scan header as the outline of the file's scans records it.
 const int PHOTO_OUTLINE_SCANS = 64;
 struct ScanOutline {
@@ -136,6 +140,7 @@ struct PhotoContext {
     bool jfifSeen, exifSeen;
     int adobeTransform;  // -1: no Adobe segment
     int scanNumber;      // progressive scans met so far
+    int scansDecoded;
     ScanOutline outline[PHOTO_OUTLINE_SCANS];
     int outlineCount;
     bool outlineFull;        // more scans than the outline holds

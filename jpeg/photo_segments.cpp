@@ -119,9 +119,11 @@ DecoderResult ParsePhotoScan(PhotoContext* p, int n) {
     return 0;
 }
 
-// APP0, APP1 and APP14: what they say about colour and orientation.
+// APP0, APP1 and APP14: what they say about colour and orientation, until the
+// first scan has laid out the output by them.
 void ReadApplicationSegment(PhotoContext* p, std::uint16_t marker, const std::uint8_t* payload,
                             int length) {
+    if (p->prepared) return;
     if (marker == MARKER_APP0 && StartsWith(payload, length, "JFIF\0", 5)) {
         p->jfifSeen = true;
     } else if (marker == MARKER_APP1 && !p->exifSeen &&
@@ -162,6 +164,7 @@ DecoderResult RunScan(PhotoContext* p) {
         p->reader.src = c->readPos;
     } else {
         p->scanSeen = true;
+        ++p->scansDecoded;
         result = DecodePhotoScan(p);
     }
     c->bytesLeft = static_cast<std::int32_t>(end - p->reader.src);
@@ -199,6 +202,7 @@ DecoderResult RunSegment(PhotoContext* p) {
             if (payload < 2) return DECODER_BAD_STREAM;
             p->frame.restartInterval = ReadWord(c);
         } else {
+            if (p->scansDecoded == PHOTO_MAX_SCANS) return DECODER_BAD_STREAM;
             result = ParsePhotoScan(p, payload);
             if (result == 0) {
                 Advance(c, static_cast<int>(next - c->readPos));
