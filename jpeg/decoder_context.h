@@ -133,7 +133,6 @@ struct DecoderContext {
     std::int16_t acValue;
     std::int16_t acRun;
     std::uint16_t bitsToConsume;
-    const std::uint16_t* zigzag;
     const std::uint8_t* dcLength[3];
     const std::uint8_t* dcSymbol[3];
     const std::uint8_t* acLength[3];
@@ -215,8 +214,10 @@ bool IsSkippedSegment(std::uint16_t marker);
 SamplingMode ChooseSamplingMode(const FrameComponent* components, int componentCount);
 
 // The DC predictors at the start of the scan and after each restart marker:
-// the luma one starts from 1024 divided by the first entry of its
-// quantisation table (1024 when that entry is 0), the chroma ones from 0.
+// the luma one starts from 1024 divided by `firstQuantEntry` (1024 when that
+// is 0), the chroma ones from 0. The scan starts from the first entry of
+// quantisation slot 0 (whichever slot component 0 uses); a restart from that
+// of component 0's bound table.
 inline void ResetDcPredictors(DecoderContext* c, std::uint16_t firstQuantEntry) {
     c->dcPredictor[0] =
         static_cast<std::int16_t>(firstQuantEntry != 0 ? 1024 / firstQuantEntry : 1024);

@@ -72,7 +72,6 @@ DecoderContext* CreateDecoderContext(DecoderSwitches switches) {
         static_cast<DecoderContext*>(::operator new(sizeof(DecoderContext), std::nothrow));
     if (c == nullptr) return nullptr;
     std::memset(c, 0, sizeof *c);
-    c->zigzag = zigzagOrder;
     c->switches = switches;
     return c;
 }

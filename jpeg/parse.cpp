@@ -67,16 +67,17 @@ DecoderResult ParseHuffmanTables(DecoderContext* c, std::uint16_t n) {
         int slot = b <= 15 ? b : b - 12;
         ReleaseHuffmanSlot(c, slot);  // a slot defined again gets new tables
 
-        DecoderResult failure = 0;
+        // Whichever of the four blocks could not be had, the result is 102.
+        DecoderResult ignored = 0;
         HGLOBAL lengthsHandle = nullptr, codesHandle = nullptr;
         std::uint8_t* lengths = nullptr;
         std::uint16_t* codes = nullptr;
         bool obtained = ObtainBlock(&c->lengthTableHandle[slot], &c->lengthTable[slot],
-                                    LOOKUP_ENTRIES, &failure) &&
+                                    LOOKUP_ENTRIES, &ignored) &&
                         ObtainBlock(&c->symbolTableHandle[slot], &c->symbolTable[slot],
-                                    LOOKUP_ENTRIES, &failure) &&
-                        ObtainBlock(&lengthsHandle, &lengths, 257, &failure) &&
-                        ObtainBlock(&codesHandle, &codes, 257 * 2, &failure);
+                                    LOOKUP_ENTRIES, &ignored) &&
+                        ObtainBlock(&lengthsHandle, &lengths, 257, &ignored) &&
+                        ObtainBlock(&codesHandle, &codes, 257 * 2, &ignored);
         int used = -1;
         if (obtained)
             used = BuildHuffmanLookup(c, c->lengthTable[slot], c->symbolTable[slot], lengths, codes,
