@@ -9,21 +9,23 @@
 
 namespace {
 
-void DecodeStreamedBlock(PhotoContext* p, PhotoComponent* comp, int scanIndex, std::int32_t bx,
-                         std::int32_t by) {
+// The whole block, into p->block, through the shared block decoder.
+void DecodeWholeBlock(PhotoContext* p, PhotoComponent* comp, int scanIndex) {
     std::uint8_t end;
     comp->predictor =
         DecodeBlockStoppingAtMarkers(p->reader, p->decoder, scanIndex, p->block,
                                      static_cast<std::int16_t>(comp->predictor), &end);
+}
+
+void DecodeStreamedBlock(PhotoContext* p, PhotoComponent* comp, int scanIndex, std::int32_t bx,
+                         std::int32_t by) {
+    DecodeWholeBlock(p, comp, scanIndex);
     TransformToRing(p, comp, p->block, bx, by);
 }
 
 void DecodeStoredBlock(PhotoContext* p, PhotoComponent* comp, int scanIndex, std::int32_t bx,
                        std::int32_t by) {
-    std::uint8_t end;
-    comp->predictor =
-        DecodeBlockStoppingAtMarkers(p->reader, p->decoder, scanIndex, p->block,
-                                     static_cast<std::int16_t>(comp->predictor), &end);
+    DecodeWholeBlock(p, comp, scanIndex);
     const int kept = comp->keptCount * comp->keptCount;
     std::int16_t* store =
         comp->coefficients + (static_cast<std::int64_t>(by) * comp->blocksAcross + bx) * kept;
