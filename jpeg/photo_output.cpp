@@ -93,8 +93,7 @@ bool SourceRows(const PhotoComponent& comp, std::int32_t y, bool fancy, bool fin
                 std::int32_t* nearRow, std::int32_t* farRow) {
     std::int32_t edge = comp.sampleHeight;
     if (final && comp.rowsReady < edge) edge = comp.rowsReady;
-    std::int32_t n =
-        static_cast<std::int32_t>(static_cast<std::int64_t>(y) * comp.vDen / comp.vNum);
+    std::int32_t n = y * comp.vDen / comp.vNum;  // below 2^16 x 32
     if (n >= comp.sampleHeight) n = comp.sampleHeight - 1;
     if (n >= edge || n >= comp.rowsReady) return false;
     std::int32_t f = n;
@@ -127,7 +126,7 @@ void Widen(const PhotoComponent& comp, const T* in, bool fancy, std::int32_t wid
         return;
     }
     for (std::int32_t x = 0; x < width; ++x) {
-        std::int64_t j = static_cast<std::int64_t>(x) * comp.hDen / comp.hNum;
+        std::int32_t j = x * comp.hDen / comp.hNum;  // below 2^16 x 32: no 64-bit division
         std::int32_t v = in[j > last ? last : j];
         out[x] = static_cast<std::uint8_t>(Weight == 1 ? v : (v + 2) >> 2);
     }
