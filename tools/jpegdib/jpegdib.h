@@ -7,7 +7,7 @@ int RunInfoCommand(int argc, char** argv);     // info.cpp
 int RunBmpInfoCommand(int argc, char** argv);  // bmpinfo.cpp
 int RunTimeCommand(int argc, char** argv);     // timing.cpp
 
-// The largest frame decoded or reported unless --max-pixels says otherwise.
+// The largest frame decoded unless --max-pixels says otherwise.
 const std::uint64_t DEFAULT_MAX_PIXELS = 100000000;
 
 // True, with a message on stderr, when a frame has more pixels than the limit
