@@ -17,11 +17,10 @@
 const std::uint32_t JPEG_INFO_BYTES = 276;
 
 struct JpegInfo {
-    std::uint32_t commentLength;  // bytes of the last comment's text; 0 = none
-    HGLOBAL
-        commentHandle;     // movable block: the text and at least 5 zero bytes; owned by the record
-    std::uint16_t width;   // samples per line (SOF0)
-    std::uint16_t height;  // lines (SOF0)
+    std::uint32_t commentLength;    // bytes of the last comment's text; 0 = none
+    HGLOBAL commentHandle;          // movable block: the text, 5 or more zero bytes; the record's
+    std::uint16_t width;            // samples per line (SOF0)
+    std::uint16_t height;           // lines (SOF0)
     std::uint16_t isGreyscale;      // 1 when the frame has exactly one component
     std::uint16_t averageQuant;     // mean of every quantisation table entry; 0 = no DQT
     std::uint16_t samplingMode;     // three components: 4 = 2x2, 3 = 1x2, 2 = 2x1, 1 = 1x1; else 0

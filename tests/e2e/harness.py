@@ -40,19 +40,20 @@ from wine import (DIALOG_CLASS, DWORD_MINUS_ONE, ENGLISH, EXIT_MINUS_ONE, JAPANE
                   run_exact, run_saver, run_wine, saver_running_flag, saver_windows, send_to_saver,
                   set_saver_running_flag, spawn_exact, spawned_exit, start, start_host, start_saver, top_windows,
                   wait_child, wait_no_window, wait_window, windows_path)
-from xinput import click_at, click_window, focus, pointer, xdotool
+from xinput import click_at, click_window, focus, place_pointer, pointer, wine_pointer, xdotool
 
 __all__ = [
     "ARTEFACTS", "BUILD", "CLOSE_TIMEOUT", "DIALOG_CLASS", "DWORD_MINUS_ONE", "ENGLISH", "EXIT_MINUS_ONE", "HOST",
     "JAPANESE", "PREFIX", "PROBE", "ROOT", "SAVER_CLASS", "SCR", "SENDER", "SETTINGS_KEY", "SETTLE", "SessionTest",
     "ansi_code_page", "children", "click_at", "click_window", "cursor_visible_pixels", "end_process",
-    "end_processes", "focus", "host_command", "main", "pixels_changed", "pointer", "probe", "read_line", "reg",
+    "end_processes", "focus", "host_command", "main", "pixels_changed", "place_pointer", "pointer", "probe",
+    "read_line", "reg",
     "reg_add", "reg_delete_key", "reg_query", "region_stats", "run_exact", "run_saver", "run_wine",
     "saver_running_flag", "saver_windows", "screenshot", "send_to_saver", "set_monitors",
     "set_saver_running_flag", "set_settings", "settings", "settled_screenshot", "spawn_exact", "spawned_exit",
     "start", "start_host", "start_saver", "start_session", "stop_all_sessions", "stop_session", "top_windows",
     "wait_child", "wait_exit", "wait_no_window", "wait_screen_still", "wait_until", "wait_window",
-    "windows_path", "x_geometry", "x_stack", "x_top_window", "xdotool",
+    "windows_path", "wine_pointer", "x_geometry", "x_stack", "x_top_window", "xdotool",
 ]
 
 # A close of a managed window takes about two seconds here: with no window

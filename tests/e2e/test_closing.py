@@ -5,7 +5,7 @@ the loss of the foreground, and the power broadcasts of going to sleep and
 waking; releases, the wheel and other power broadcasts do nothing."""
 
 import harness
-from harness import SessionTest, focus, pointer, start_host, xdotool
+from harness import SAVER_CLASS, SessionTest, focus, place_pointer, pointer, start_host, wait_no_window, xdotool
 
 START = (400, 300)
 
@@ -15,8 +15,11 @@ class ClosingRules(SessionTest):
     screen = (800, 600)
 
     def start_with_pointer_at(self, x, y):
-        xdotool(self.session, "mousemove", x, y)
-        self.assertEqual(pointer(self.session), (x, y))
+        # The saver's reference point is where Wine says the pointer is at its
+        # start, so both X and Wine must hold the place; it is set while no
+        # saver is up, since setting it moves the mouse for the window under it.
+        self.assertTrue(wait_no_window(self.session, SAVER_CLASS, "Screen Saver"), "an earlier saver stays")
+        self.assertEqual(place_pointer(self.session, x, y), ((x, y), (x, y)), "the pointer for X and for Wine")
         proc, window = self.start_fullscreen("/s")
         self.assertEqual(window["rect"], [0, 0, 800, 600])
         return proc, window

@@ -235,7 +235,8 @@ class Windows98(PasswordCase):
         s = self.session
         self.windows98()
         self.use_password("REG_DWORD", 1)
-        xdotool(s, "mousemove", s.width // 2, s.height // 2)
+        centre = (s.width // 2, s.height // 2)
+        self.assertEqual(harness.place_pointer(s, *centre), (centre, centre), "the pointer for X and for Wine")
         proc, saver = self.start_fullscreen_copy()
         self.assertGreater(self.screen_changes("password-slideshow-running", 2.5), 0,
                            "the slideshow changes the picture while it runs")

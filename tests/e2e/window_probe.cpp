@@ -11,6 +11,10 @@
 //   window_probe gone CLASS TITLE MS        exit 0 once FindWindowA finds no such
 //                                           window (visible or not), 1 if one stays
 //   window_probe cursor                     the foreground thread's cursor
+//   window_probe cursor-pos                 GetCursorPos: where a program started
+//                                           now believes the pointer is
+//   window_probe set-cursor-pos X Y         SetCursorPos, so that Wine's server
+//                                           holds that position; then as cursor-pos
 //   window_probe saver-running              SPI_GETSCREENSAVERRUNNING
 //   window_probe set-saver-running 0|1
 //   window_probe code-page                  this process's ANSI code page
@@ -198,6 +202,22 @@ int Cursor() {
     return 0;
 }
 
+// Wine's server keeps the last position that reached it through one of its
+// own windows, and for a short while after that change GetCursorPos answers
+// with it rather than asking X: a pointer moved where no Wine window sees it
+// reads as its old place until then.
+int CursorPos() {
+    POINT at{};
+    if (!GetCursorPos(&at)) return 1;
+    Print("{\"x\":" + std::to_string(at.x) + ",\"y\":" + std::to_string(at.y) + "}");
+    return 0;
+}
+
+int SetCursorPosition(const char* x, const char* y) {
+    if (!SetCursorPos(std::atoi(x), std::atoi(y))) return 1;
+    return CursorPos();
+}
+
 int SaverRunning() {
     BOOL running = FALSE;
     if (!SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0)) return 1;
@@ -254,7 +274,7 @@ int Spawn(const char* program, const char* hexLine, DWORD timeoutMs) {
 int Usage() {
     std::fputs(
         "usage: window_probe windows|children H|wait CLASS TITLE MS|gone CLASS TITLE "
-        "MS|cursor|saver-running|"
+        "MS|cursor|cursor-pos|set-cursor-pos X Y|saver-running|"
         "set-saver-running 0|1|code-page|spawn PROGRAM HEXLINE MS\n",
         stderr);
     return 2;
@@ -276,6 +296,8 @@ int main(int argc, char** argv) {
     if (what == "gone" && argc == 5)
         return Gone(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
     if (what == "cursor") return Cursor();
+    if (what == "cursor-pos") return CursorPos();
+    if (what == "set-cursor-pos" && argc == 4) return SetCursorPosition(argv[2], argv[3]);
     if (what == "code-page") {
         Print("{\"acp\":" + std::to_string(GetACP()) + "}");
         return 0;

@@ -10,7 +10,7 @@ int RunBmpInfoCommand(int argc, char** argv);  // bmpinfo.cpp
 int RunTimeCommand(int argc, char** argv);     // timing.cpp
 int RunPhotoCommand(int argc, char** argv);    // photo.cpp
 
-// The largest frame decoded or reported unless --max-pixels says otherwise.
+// The largest frame decoded unless --max-pixels says otherwise.
 const std::uint64_t DEFAULT_MAX_PIXELS = 100000000;
 
 // True, with a message on stderr, when a frame has more pixels than the limit

@@ -8,7 +8,7 @@
 // go to stderr. A frame of more than N pixels (default 100,000,000; 0 = no
 // limit) is refused with 105 before its bitmap is allocated: a header of a few
 // bytes can otherwise ask for gigabytes.
-//   jpegdib info [--max-pixels N] IN.jpg
+//   jpegdib info IN.jpg
 // prints the information scan of IN.jpg as one JSON object (info.cpp).
 //   jpegdib bmpinfo FILE.bmp
 // prints the header and colour table of a bitmap file as LoadBmpFile loads it
@@ -41,9 +41,9 @@ int Usage() {
                  "  --cooperative decodes through the entry that services the message queue.\n"
                  "  --max-pixels refuses (105) a frame of more than N pixels before its\n"
                  "  bitmap is made; default 100000000, 0 = no limit.\n"
-                 "usage: jpegdib info [--max-pixels N] IN.jpg\n"
-                 "  Prints the information scan of IN.jpg as one JSON object. Exit status:\n"
-                 "  the scan's result, or 105 for a frame above the limit.\n"
+                 "usage: jpegdib info IN.jpg\n"
+                 "  Prints the information scan of IN.jpg as one JSON object, for a frame\n"
+                 "  of any size. Exit status: the scan's result.\n"
                  "usage: jpegdib bmpinfo FILE.bmp\n"
                  "  Prints the header and colour table of FILE.bmp as loaded, as one JSON\n"
                  "  object. Exit status: 0, or 1 when the file cannot be loaded.\n"
