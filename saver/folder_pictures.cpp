@@ -15,6 +15,8 @@ namespace {
 enum : DWORD { LISTING_SLICE_MS = 8 };
 
 enum CandidateKind { TRY_PICTURE, LIST_MORE, NOTHING_TO_SHOW };
+// A stand-in has no place in the order; it leaves the order where it is.
+enum : uint32_t { STAND_IN = NO_INDEX };
 struct Candidate {
     CandidateKind kind;
     uint32_t index, position;
@@ -42,6 +44,33 @@ uint32_t FreshSeed(uint32_t previous) {
     return CalendarSeconds() ^ (GetTickCount() << 7) ^ (previous * 2654435761u);
 }
 
+bool StoodIn(uint32_t index) {
+    const FolderSource& f = g_folder;
+    for (uint32_t i = 0; i < f.standInCount; ++i)
+        if (f.standIns[i] == index) return true;
+    return false;
+}
+
+// A picture of what is listed so far, in place of the deck's next one that
+// the listing has not reached: the first picture of a large tree need not
+// wait for the whole tree.
+Candidate StandIn(uint32_t listed) {
+    FolderSource& f = g_folder;
+    if (listed == 0 || f.standInCount == STAND_IN_LIMIT) return {LIST_MORE, 0, 0};
+    for (int tries = 0; tries < 8; ++tries) {
+        f.standInState = f.standInState * 1664525u + 1013904223u;
+        const uint32_t index = static_cast<uint32_t>((uint64_t(f.standInState) * listed) >> 32);
+        if (!StoodIn(index)) return {TRY_PICTURE, index, STAND_IN};
+    }
+    return {LIST_MORE, 0, 0};
+}
+
+void NewPass(PictureDeck* deck, uint32_t count) {
+    FolderSource& f = g_folder;
+    ShuffleDeck(deck, count, FreshSeed(deck->seed), f.lastShown);
+    deck->folder = FolderChecksum(f.listing.root);
+}
+
 Candidate NextCandidate() {
     FolderSource& f = g_folder;
     const uint32_t listed = ListedPictureCount(f.listing);
@@ -57,16 +86,18 @@ Candidate NextCandidate() {
     PictureDeck& deck = f.deck;
     // The stored deck fits another folder, or none was dealt yet: the count
     // is known once the whole tree is listed.
-    if (deck.count == 0 && !complete) return {LIST_MORE, 0, 0};
-    if (complete && deck.count != listed) {
-        ShuffleDeck(&deck, listed, FreshSeed(deck.seed), f.lastShown);
-        deck.folder = FolderChecksum(f.listing.root);
-    } else if (deck.position >= deck.count) {
-        ShuffleDeck(&deck, deck.count, FreshSeed(deck.seed), f.lastShown);
+    if (deck.count == 0 && !complete) return StandIn(listed);
+    if (complete && deck.count != listed) NewPass(&deck, listed);
+    for (;;) {
+        if (deck.position >= deck.count) {
+            NewPass(&deck, deck.count);
+            f.standInCount = 0;
+        }
+        const uint32_t index = DeckCard(deck, deck.position);
+        if (index >= listed) return StandIn(listed);
+        if (!StoodIn(index)) return {TRY_PICTURE, index, deck.position};
+        ++deck.position;
     }
-    const uint32_t index = DeckCard(deck, deck.position);
-    if (index >= listed) return {LIST_MORE, 0, 0};
-    return {TRY_PICTURE, index, deck.position};
 }
 
 void FallBackToBuiltIns() {
@@ -97,7 +128,9 @@ void ShowPrefetched(HDC dc) {
 
 void TryCandidate(const Candidate& c) {
     FolderSource& f = g_folder;
-    if (f.random)
+    if (c.position == STAND_IN)
+        f.standIns[f.standInCount++] = c.index;
+    else if (f.random)
         f.deck.position = c.position + 1;
     else
         f.nextPosition = c.position + 1;
@@ -123,7 +156,6 @@ void TryCandidate(const Candidate& c) {
     f.failures = 0;
     f.prefetched = picture;
     f.prefetchedIndex = c.index;
-    f.prefetchedPosition = c.position;
     if (f.wanted) {
         HWND window = g_frame.saverWindow;
         HDC dc = GetDC(window);
@@ -147,6 +179,7 @@ void StartFolderPictures(HWND) {
     // system lists, and the tree is read all the sooner.
     StartListing(&f.listing, s.folderPath, !f.random);
     if (f.random) {
+        f.standInState = FreshSeed(0);
         ReadDeck(&f.deck);
         if (f.deck.folder != FolderChecksum(f.listing.root)) f.deck.count = 0;
     }

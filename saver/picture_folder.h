@@ -139,6 +139,8 @@ void WriteDeck(const PictureDeck& deck);
 
 // ---------------------------------------------------------------- the source
 
+enum : uint32_t { STAND_IN_LIMIT = 8 };
+
 // The folder's pictures as the presentation shows them. The listing and the
 // decoding of the next picture run as the framework's idle work, the decode
 // keeping the message queue serviced, so that input ends the saver at once.
@@ -155,7 +157,12 @@ struct FolderSource {
     uint32_t failures;      // pictures that gave nothing since the last one shown
     uint32_t lastShown;     // index of the picture on the screen
     HGLOBAL prefetched;     // the next picture, decoded and waiting
-    uint32_t prefetchedIndex, prefetchedPosition;
+    uint32_t prefetchedIndex;
+    // Pictures shown while the deck's next one was not listed yet (a large
+    // tree, early in a run): the deck passes over them until its pass ends.
+    uint32_t standIns[STAND_IN_LIMIT];
+    uint32_t standInCount;
+    uint32_t standInState;  // their generator
 };
 
 extern FolderSource g_folder;
