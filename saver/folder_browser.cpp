@@ -40,6 +40,19 @@ int CALLBACK OnBrowserEvent(HWND browser, UINT event, LPARAM, LPARAM start) {
     return 0;
 }
 
+// BROWSEINFOA or BROWSEINFOW, filled alike.
+template <typename Info, typename Char>
+Info BrowseInfo(HWND owner, Char* displayName, const Char* title, UINT flags, LPARAM start) {
+    Info info{};
+    info.hwndOwner = owner;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = title;
+    info.ulFlags = flags;
+    info.lpfn = OnBrowserEvent;
+    info.lParam = start;
+    return info;
+}
+
 // One browse with the calls of this system; the chosen folder in `chosen`.
 LPITEMIDLIST Browse(HMODULE shell, HWND owner, UINT flags, const wchar_t* start, wchar_t* chosen) {
     wchar_t displayName[MAX_PATH];
@@ -47,13 +60,8 @@ LPITEMIDLIST Browse(HMODULE shell, HWND owner, UINT flags, const wchar_t* start,
         auto browse = ProcAs<BrowseWFn>(GetProcAddress(shell, "SHBrowseForFolderW"));
         auto pathOf = ProcAs<PathWFn>(GetProcAddress(shell, "SHGetPathFromIDListW"));
         if (!browse || !pathOf) return nullptr;
-        BROWSEINFOW info{};
-        info.hwndOwner = owner;
-        info.pszDisplayName = displayName;
-        info.lpszTitle = MSG_CHOOSE_FOLDER.wide;
-        info.ulFlags = flags;
-        info.lpfn = OnBrowserEvent;
-        info.lParam = reinterpret_cast<LPARAM>(start);
+        BROWSEINFOW info = BrowseInfo<BROWSEINFOW>(owner, displayName, MSG_CHOOSE_FOLDER.wide,
+                                                   flags, reinterpret_cast<LPARAM>(start));
         LPITEMIDLIST list = browse(&info);
         if (list && !pathOf(list, chosen)) chosen[0] = 0;
         return list;
@@ -63,13 +71,9 @@ LPITEMIDLIST Browse(HMODULE shell, HWND owner, UINT flags, const wchar_t* start,
     if (!browse || !pathOf) return nullptr;
     char ansiStart[MAX_PATH], ansiChosen[MAX_PATH], ansiName[MAX_PATH];
     const bool startKnown = ToCodePage(start, ansiStart, MAX_PATH) && ansiStart[0];
-    BROWSEINFOA info{};
-    info.hwndOwner = owner;
-    info.pszDisplayName = ansiName;
-    info.lpszTitle = MSG_CHOOSE_FOLDER.ansi;
-    info.ulFlags = flags;
-    info.lpfn = OnBrowserEvent;
-    info.lParam = startKnown ? reinterpret_cast<LPARAM>(ansiStart) : 0;
+    BROWSEINFOA info =
+        BrowseInfo<BROWSEINFOA>(owner, ansiName, MSG_CHOOSE_FOLDER.ansi, flags,
+                                startKnown ? reinterpret_cast<LPARAM>(ansiStart) : 0);
     LPITEMIDLIST list = browse(&info);
     if (list && !(pathOf(list, ansiChosen) && FromCodePage(ansiChosen, chosen, MAX_PATH)))
         chosen[0] = 0;
