@@ -10,7 +10,7 @@ namespace {
 using StrCmpLogicalFn = int(WINAPI*)(const wchar_t*, const wchar_t*);
 
 struct WideCalls {
-    bool lookedUp, complete;
+    bool lookedUp, complete, shellLookedUp;
     decltype(&FindFirstFileW) findFirst;
     decltype(&FindNextFileW) findNext;
     decltype(&CreateFileW) createFile;
@@ -44,12 +44,21 @@ const WideCalls* Wide() {
         Find(&w.setItemText, "USER32.DLL", "SetDlgItemTextW");
         w.complete = w.findFirst && w.findNext && w.createFile && w.compareNoCase && w.queryValue &&
                      w.setValue && w.setItemText;
+    }
+    return w.complete ? &w : nullptr;
+}
+
+// The shell's comparison, loaded with the first comparison of names.
+StrCmpLogicalFn ShellComparison() {
+    WideCalls& w = g_wide;
+    if (!w.shellLookedUp) {
+        w.shellLookedUp = true;
         w.shellUtilities = LoadLibraryA("SHLWAPI.DLL");
         if (w.shellUtilities)
             w.compareLogical =
                 ProcAs<StrCmpLogicalFn>(GetProcAddress(w.shellUtilities, "StrCmpLogicalW"));
     }
-    return w.complete ? &w : nullptr;
+    return w.compareLogical;
 }
 
 bool HasQuestionMark(const char* text) {
@@ -151,7 +160,8 @@ HANDLE OpenForReading(const wchar_t* path) {
 
 int CompareNames(const wchar_t* a, const wchar_t* b) {
     if (const WideCalls* w = Wide()) {
-        return w->compareLogical ? w->compareLogical(a, b) : w->compareNoCase(a, b);
+        const StrCmpLogicalFn logical = ShellComparison();
+        return logical ? logical(a, b) : w->compareNoCase(a, b);
     }
     char first[MAX_PATH], second[MAX_PATH];
     ToCodePage(a, first, MAX_PATH);
