@@ -42,11 +42,6 @@ def photo(path, width, height, top, bottom, orientation=1, quality=90):
         f.write(with_orientation(jpeg, orientation) if orientation != 1 else jpeg)
 
 
-def broken(path):
-    with open(path, "wb") as f:
-        f.write(b"BM\x36\0\0\0 not a picture at all " * 4)
-
-
 def snapshot(folder):
     """{path below the folder: (size, modification time, SHA-1)} of every file."""
     found = {}
