@@ -93,3 +93,82 @@ inline bool FinishReader(const FastReader& r, DecoderContext* c) {
     c->bitOffset = static_cast<std::int16_t>(passedBits & 7);
     return true;
 }
+
+// The photo path's reader: the same word and the same look-ups, but it stops
+// at a marker (a restart, the end of a scan) and at the end of the data, and
+// from there feeds zero bits, counting them, so that a scan cut short still
+// ends and the decoder can tell afterwards that it read past its data. It
+// never reads outside [src, end).
+struct MarkerReader {
+    std::uint64_t bits;  // next bit in bit 63; the bits past `count` are zero
+    int count;           // bits in `bits`, the fed zeros included
+    const std::uint8_t* src;
+    const std::uint8_t* end;
+    int fed;       // zero bits fed since the data stopped
+    bool stopped;  // src stands on a marker or at the end of the data
+};
+
+inline void StartMarkerReader(MarkerReader& r, const std::uint8_t* src, const std::uint8_t* end) {
+    r.bits = 0;
+    r.count = 0;
+    r.src = src;
+    r.end = end;
+    r.fed = 0;
+    r.stopped = false;
+}
+
+// Fills `bits` to at least 57 bits. Eight bytes without an FF among them are
+// taken at once, as Refill does; a stuffed FF 00 gives FF; any other FF is a
+// marker (or fill before one), where the data stops.
+inline void Refill(MarkerReader& r) {
+    while (r.count <= 56) {
+        if (!r.stopped) {
+            if (r.end - r.src >= 8) {
+                std::uint64_t raw = LoadBigEndian64(r.src);
+                if (!HasByteFF(raw)) {
+                    int bytes = (64 - r.count) >> 3;
+                    r.bits |= raw >> r.count;
+                    r.src += bytes;
+                    r.count += 8 * bytes;
+                    return;
+                }
+            }
+            if (r.src < r.end) {
+                std::uint32_t b = *r.src;
+                if (b != 0xFF || (r.end - r.src >= 2 && r.src[1] == 0x00)) {
+                    r.src += b == 0xFF ? 2 : 1;
+                    r.bits |= static_cast<std::uint64_t>(b) << (56 - r.count);
+                    r.count += 8;
+                    continue;
+                }
+            }
+            r.stopped = true;
+        }
+        r.count += 8;
+        r.fed += 8;
+    }
+}
+
+inline void Skip(MarkerReader& r, int n) {
+    r.bits <<= n;
+    r.count -= n;
+}
+
+// True once the decoder has taken fed zeros, that is, more bits than the data held.
+inline bool ReadPastData(const MarkerReader& r) { return r.count < r.fed; }
+
+// The next n bits (1..16) as an unsigned number.
+inline std::uint32_t TakeBits(MarkerReader& r, int n) {
+    if (r.count < n) Refill(r);
+    std::uint32_t v = static_cast<std::uint32_t>(r.bits >> (64 - n));
+    Skip(r, n);
+    return v;
+}
+
+// The shared block decoder (entropy.cpp) over the marker-aware reader: one
+// block of scan component `comp` exactly as the built-in decode reads it, with
+// the values of the context's quantZigzag as the multipliers; gives the new
+// DC predictor and, in *end, the zigzag position after the last value.
+std::int16_t DecodeBlockStoppingAtMarkers(MarkerReader& r, const DecoderContext* c, int comp,
+                                          std::int16_t* block, std::int16_t predictor,
+                                          std::uint8_t* end);

@@ -15,7 +15,7 @@ typedef void (*PutWhole)(std::uint8_t*, const DecoderContext*);
 typedef void (*PutClipped)(std::uint8_t*, const DecoderContext*, int, int);
 
 struct Layout {
-    int lumaBlocks;  // luma blocks per MCU (0 on the grey path, which has one)
+    int lumaPerMcu;  // luma blocks per MCU; 0 marks the grey path (one block, no chroma)
     int mcuWidth, mcuHeight;
     PutWhole whole;
     PutClipped clipped;
@@ -29,18 +29,18 @@ inline void TransformBlock(const DecoderContext* c, std::int16_t* block) {
 
 // Decodes one MCU into the coefficient buffers; gives its status.
 int DecodeMcu(DecoderContext* c, const Layout& layout) {
-    int lumaCount = layout.lumaBlocks == 0 ? 1 : layout.lumaBlocks;
-    if (DecodeMcuFast(c, lumaCount, layout.lumaBlocks != 0)) {
-        InverseDctMcu(c, lumaCount, layout.lumaBlocks != 0);
+    int lumaCount = layout.lumaPerMcu == 0 ? 1 : layout.lumaPerMcu;
+    if (DecodeMcuFast(c, lumaCount, layout.lumaPerMcu != 0)) {
+        InverseDctMcu(c, lumaCount, layout.lumaPerMcu != 0);
         return 0;  // no advance of the MCU ran out of data
     }
-    if (layout.lumaBlocks == 0) {
+    if (layout.lumaPerMcu == 0) {
         int status = DecodeLumaBlock(c);
         TransformBlock(c, c->lumaBlocks);
         return status;
     }
     std::int16_t* first = c->lumaBlocks;
-    for (int i = 0; i < layout.lumaBlocks; ++i) {
+    for (int i = 0; i < layout.lumaPerMcu; ++i) {
         DecodeLumaBlock(c);
         TransformBlock(c, c->lumaBlocks);
         c->lumaBlocks += 64;
@@ -57,9 +57,10 @@ int DecodeMcu(DecoderContext* c, const Layout& layout) {
 
 std::uint16_t CheckRestartMarker(DecoderContext* c) {
     const std::uint8_t* b = c->readPos;
-    // A stuffed FF 00 directly ahead of a marker is padding. Mended: only when a
-    // marker really follows (the byte after the second FF is not 00); two stuffed
-    // FF data bytes meeting at an MCU boundary are data.
+    // A stuffed FF 00 directly ahead of a marker is padding. Mended from passing
+    // over every FF 00 FF, which took two stuffed FF data bytes meeting at an MCU
+    // boundary for padding and lost a byte of data: now only when a marker really
+    // follows (the byte after the second FF is not 00).
     if (b[0] == 0xFF && b[1] == 0x00 && b[2] == 0xFF && b[3] != 0x00) {
         Advance(c, 2);
         if (c->bytesLeft < 0) return 1;

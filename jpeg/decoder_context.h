@@ -133,7 +133,6 @@ struct DecoderContext {
     std::int16_t acValue;
     std::int16_t acRun;
     std::uint16_t bitsToConsume;
-    const std::uint16_t* zigzag;
     const std::uint8_t* dcLength[3];
     const std::uint8_t* dcSymbol[3];
     const std::uint8_t* acLength[3];
@@ -163,7 +162,12 @@ struct DecoderContext {
                                // (luma 0..3, Cb, Cr): the zigzag positions in use
 };
 
-extern const std::uint16_t zigzagOrder[72];
+// The natural (row-major) index of each zigzag position; entries 64..71 are 63,
+// so that a zero run that overshoots the block lands on the last coefficient.
+inline constexpr std::uint16_t zigzagOrder[72] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34,
+    27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
 // Reading the file buffer: readPos moves forward and bytesLeft down together,
 // so that bytesLeft always counts the bytes from readPos to the end.
@@ -210,8 +214,10 @@ bool IsSkippedSegment(std::uint16_t marker);
 SamplingMode ChooseSamplingMode(const FrameComponent* components, int componentCount);
 
 // The DC predictors at the start of the scan and after each restart marker:
-// the luma one starts from 1024 divided by the first entry of its
-// quantisation table (1024 when that entry is 0), the chroma ones from 0.
+// the luma one starts from 1024 divided by `firstQuantEntry` (1024 when that
+// is 0), the chroma ones from 0. The scan starts from the first entry of
+// quantisation slot 0 (whichever slot component 0 uses); a restart from that
+// of component 0's bound table.
 inline void ResetDcPredictors(DecoderContext* c, std::uint16_t firstQuantEntry) {
     c->dcPredictor[0] =
         static_cast<std::int16_t>(firstQuantEntry != 0 ? 1024 / firstQuantEntry : 1024);

@@ -236,7 +236,9 @@ inline void ClearBlock(std::int16_t* block) {
 
 // Decodes one block of component `comp` from the reader; gives the new DC
 // predictor (the caller stores it once the whole advance is known to be good).
-inline std::int16_t DecodeWithReader(FastReader& r, const DecoderContext* c, int comp,
+// The reader is the fast one, or the photo path's marker-aware one.
+template <typename Reader>
+inline std::int16_t DecodeWithReader(Reader& r, const DecoderContext* c, int comp,
                                      std::int16_t* block, std::int16_t predictor,
                                      std::uint8_t* end) {
     ClearBlock(block);
@@ -372,3 +374,9 @@ bool DecodeMcuFast(DecoderContext* c, int lumaCount, bool colour) {
 int DecodeLumaBlock(DecoderContext* c) { return DecodeBlock(c, 0, c->lumaBlocks); }
 int DecodeCbBlock(DecoderContext* c) { return DecodeBlock(c, 1, c->cbBlock); }
 int DecodeCrBlock(DecoderContext* c) { return DecodeBlock(c, 2, c->crBlock); }
+
+std::int16_t DecodeBlockStoppingAtMarkers(MarkerReader& r, const DecoderContext* c, int comp,
+                                          std::int16_t* block, std::int16_t predictor,
+                                          std::uint8_t* end) {
+    return DecodeWithReader(r, c, comp, block, predictor, end);
+}

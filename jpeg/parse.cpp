@@ -2,6 +2,7 @@
 // one movable block, walks its marker segments into a DecoderContext and, at
 // the first SOS, hands over to the decode driver.
 #include "decoder_context.h"
+#include "photo_decoder.h"
 
 namespace {
 
@@ -66,16 +67,17 @@ DecoderResult ParseHuffmanTables(DecoderContext* c, std::uint16_t n) {
         int slot = b <= 15 ? b : b - 12;
         ReleaseHuffmanSlot(c, slot);  // a slot defined again gets new tables
 
-        DecoderResult failure = 0;
+        // Whichever of the four blocks could not be had, the result is 102.
+        DecoderResult ignored = 0;
         HGLOBAL lengthsHandle = nullptr, codesHandle = nullptr;
         std::uint8_t* lengths = nullptr;
         std::uint16_t* codes = nullptr;
         bool obtained = ObtainBlock(&c->lengthTableHandle[slot], &c->lengthTable[slot],
-                                    LOOKUP_ENTRIES, &failure) &&
+                                    LOOKUP_ENTRIES, &ignored) &&
                         ObtainBlock(&c->symbolTableHandle[slot], &c->symbolTable[slot],
-                                    LOOKUP_ENTRIES, &failure) &&
-                        ObtainBlock(&lengthsHandle, &lengths, 257, &failure) &&
-                        ObtainBlock(&codesHandle, &codes, 257 * 2, &failure);
+                                    LOOKUP_ENTRIES, &ignored) &&
+                        ObtainBlock(&lengthsHandle, &lengths, 257, &ignored) &&
+                        ObtainBlock(&codesHandle, &codes, 257 * 2, &ignored);
         int used = -1;
         if (obtained)
             used = BuildHuffmanLookup(c, c->lengthTable[slot], c->symbolTable[slot], lengths, codes,
@@ -212,6 +214,7 @@ const char* DescribeDecoderResult(DecoderResult result) {
         case DECODER_READ_FAILED: return "obtaining the file's size or reading it failed";
         case DECODER_BAD_STREAM: return "malformed, truncated or unsupported stream";
         case DECODER_NOT_BASELINE: return "a coding process other than baseline sequential Huffman";
+        case DECODER_ABANDONED: return "the caller abandoned the decode";
         default: return "unknown result";
     }
 }

@@ -23,10 +23,7 @@ struct Rig {
     Bytes buffer;
     std::vector<std::uint8_t> lengths[8], symbols[8];
 
-    Rig() {
-        std::memset(c.get(), 0, sizeof(DecoderContext));
-        c->zigzag = zigzagOrder;
-    }
+    Rig() { std::memset(c.get(), 0, sizeof(DecoderContext)); }
 
     // Builds slot `slot` from the table; gives BuildHuffmanLookup's result.
     int Define(int slot, const Table& t) {

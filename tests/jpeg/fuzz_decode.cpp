@@ -13,20 +13,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include <windows.h>
 #include <winstub_testing.h>
 
 #include "decoder_context.h"
+#include "fuzz_input.h"
 #include "jpeg_info.h"
 
 namespace {
 
-const std::string& InputPath() {
-    static const std::string path = "/tmp/dunmere-jpeg-fuzz-" + std::to_string(getpid()) + ".jpg";
-    return path;
-}
+const std::string& InputPath() { return FuzzInputPath("jpeg-fuzz"); }
 
 struct Outcome {
     DecoderResult result;
@@ -93,13 +90,7 @@ void CheckInformationScan(const Outcome& decoded) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // As on a machine with 2 MiB to spare for one block: larger pictures are
-    // refused with 101 instead of taking the fuzzer's memory and time.
-    WinstubSetAllocationLimit(2u << 20);
-    FILE* f = std::fopen(InputPath().c_str(), "wb");
-    if (f == nullptr) return 0;
-    if (size != 0) std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    if (!WriteFuzzInput(InputPath(), data, size)) return 0;
     long blocks = WinstubLiveBlocks();
     Outcome fast = Decode(false);
     Outcome literal = Decode(true);

@@ -13,6 +13,8 @@
 //   jpegdib bmpinfo FILE.bmp
 // prints the header and colour table of a bitmap file as LoadBmpFile loads it
 // (bmpinfo.cpp).
+//   jpegdib photo [--scale 1|2|4|8 | --fit WxH] IN.jpg OUT.bmp
+// decodes a photograph with DecodePhotoFile (photo.cpp).
 //   jpegdib time [--plain | --sse2] [--seconds S] IN.jpg...
 // prints the decode speed of each file in MP per CPU second (timing.cpp).
 // Subcommands are looked up in a table.
@@ -45,15 +47,21 @@ int Usage() {
                  "usage: jpegdib bmpinfo FILE.bmp\n"
                  "  Prints the header and colour table of FILE.bmp as loaded, as one JSON\n"
                  "  object. Exit status: 0, or 1 when the file cannot be loaded.\n"
+                 "usage: jpegdib photo [--scale 1|2|4|8 | --fit WxH] IN.jpg OUT.bmp\n"
+                 "  Decodes a photograph upright: at 1/N of its size in the DCT domain, fitted\n"
+                 "  into a W x H box, or at its own size. Exit status as for decode (107: the\n"
+                 "  decode was abandoned).\n"
                  "usage: jpegdib time [--plain | --sse2] [--seconds S] IN.jpg...\n"
                  "  Decodes each file for S CPU seconds (default 2) and prints megapixels per\n"
-                 "  CPU second of the decoding thread; --sse2 caps the vector carriers at SSE2.\n");
+                 "  CPU second of the decoding thread, then the photo decode at each scale;\n"
+                 "  --sse2 caps the vector carriers at SSE2.\n");
     return EXIT_USAGE;
 }
 
-// Writes the bitmap file; false when it could not be written completely (the
-// partial file is then removed). SaveBmpFile writes the same file, but through
-// OpenFile, which takes names of fewer than OFS_MAXPATHNAME characters only.
+}  // namespace
+
+// SaveBmpFile writes the same file, but through OpenFile, which takes names of
+// fewer than OFS_MAXPATHNAME characters only.
 bool WriteBitmapFile(const char* path, HGLOBAL dib) {
     if (std::strlen(path) < OFS_MAXPATHNAME) return SaveBmpFile(path, dib);
     SIZE_T size = GlobalSize(dib);
@@ -80,6 +88,8 @@ bool WriteBitmapFile(const char* path, HGLOBAL dib) {
     GlobalUnlock(dib);
     return ok;
 }
+
+namespace {
 
 // The frame limit of this run, and the decoder's own driver behind it: the
 // decoder calls the driver at the start of the scan, with the frame parsed and
@@ -130,10 +140,8 @@ struct Command {
 };
 
 const Command COMMANDS[] = {
-    {"decode", Decode},
-    {"info", RunInfoCommand},
-    {"bmpinfo", RunBmpInfoCommand},
-    {"time", RunTimeCommand},
+    {"decode", Decode},         {"info", RunInfoCommand}, {"bmpinfo", RunBmpInfoCommand},
+    {"photo", RunPhotoCommand}, {"time", RunTimeCommand},
 };
 
 }  // namespace
