@@ -1,7 +1,9 @@
-// One picture of the user's folder, decoded for the presentation: bitmap
-// files through the bitmap library's reader. The file is opened for reading
-// only, shared, and closed again; nothing is ever written to it.
+// One picture of the user's folder, decoded for the presentation: JPEG files
+// through the photo decoder, upright and already at the size they are shown
+// at; bitmap files through the bitmap library's reader. The file is opened for
+// reading only, shared, and closed again; nothing is ever written to it.
 #include "dib.h"
+#include "photo_decoder.h"
 #include "picture_folder.h"
 
 namespace {
@@ -65,10 +67,30 @@ HGLOBAL ReadBitmapFile(const wchar_t* path, DibYield yield) {
     return dib;
 }
 
+// Windows NT opens any name the listing holds through the wide entry; Windows
+// 9x takes the name (or, outside its code page, the short name the listing
+// kept) in its ANSI code page. Whatever the decoder refuses, and a decode the
+// yield abandoned, gives nothing.
+HGLOBAL DecodePhoto(const wchar_t* path, int32_t boxWidth, int32_t boxHeight, bool fit,
+                    PhotoYield yield) {
+    const PhotoRequest request{boxWidth, boxHeight, fit, 0, yield, nullptr};
+    HGLOBAL picture = nullptr;
+    DecoderResult result;
+    if (WideNamesAllowed()) {
+        result = DecodePhotoFileWide(path, request, &picture);
+    } else {
+        char ansi[MAX_PATH];
+        if (!ToCodePage(path, ansi, MAX_PATH)) return nullptr;
+        result = DecodePhotoFile(ansi, request, &picture);
+    }
+    return result == 0 ? picture : nullptr;
+}
+
 }  // namespace
 
 HGLOBAL DecodeFolderPicture(const wchar_t* path, PictureKind kind, int32_t boxWidth,
-                            int32_t boxHeight, bool, bool (*yield)(void*)) {
+                            int32_t boxHeight, bool fit, bool (*yield)(void*)) {
+    if (kind == JPEG_PICTURE) return DecodePhoto(path, boxWidth, boxHeight, fit, yield);
     if (kind != BITMAP_PICTURE) return nullptr;
     HGLOBAL dib = ReadBitmapFile(path, yield);
     return dib ? ReadyForTheScreen(dib, boxWidth, boxHeight, yield) : nullptr;

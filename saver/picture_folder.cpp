@@ -114,7 +114,7 @@ bool BuildPath(const FolderListing& l, uint32_t folder, const wchar_t* leaf, wch
     const bool unc = l.root[0] == L'\\' && l.root[1] == L'\\';
     const wchar_t* prefix = L"";
     uint32_t skipped = 0;  // leading root characters the prefix replaces
-    if (length >= MAX_PATH && LongPathsAllowed()) {
+    if (length >= MAX_PATH && WideNamesAllowed()) {
         prefix = unc ? L"\\\\?\\UNC" : L"\\\\?\\";
         skipped = unc ? 1 : 0;
     }

@@ -33,9 +33,9 @@ bool FindNextName(HANDLE search, FoundName* found);
 // and writer (and, on NT, with deleting), so that the saver never keeps anyone
 // from changing or removing it. INVALID_HANDLE_VALUE on failure.
 HANDLE OpenForReading(const wchar_t* path);
-// Whether the path takes the "\\?\" prefix on this system (Windows NT's wide
-// calls) when it is too long for MAX_PATH.
-bool LongPathsAllowed();
+// Whether names go to the system as UTF-16 (Windows NT's wide calls), which
+// also take a path too long for MAX_PATH behind the "\\?\" prefix.
+bool WideNamesAllowed();
 // Two names in the order the system's own folder lists show them: without
 // case, and on systems whose shell compares numbers by value (Windows XP on),
 // "2" before "10" as the shell does.
@@ -178,8 +178,9 @@ bool FolderIdleWork();
 void UpdateFolderBox();
 void StopFolderPictures();
 void ReleaseFolderPictures();
-// A picture file as a DIB for the presentation (bottom-up, no larger than the
-// box), or null when it cannot be opened or decoded. Calls `yield` while it
-// works; a false from it abandons the decode.
+// A picture file as a DIB for the presentation (bottom-up, upright, no larger
+// than the box; a photo already at the size it is shown at, `fit` enlarging
+// small ones to the box), or null when it cannot be opened or decoded. Calls
+// `yield` while it works; a false from it abandons the decode.
 HGLOBAL DecodeFolderPicture(const wchar_t* path, PictureKind kind, int32_t boxWidth,
                             int32_t boxHeight, bool fit, bool (*yield)(void*));

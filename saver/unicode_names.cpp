@@ -116,7 +116,7 @@ bool FromCodePage(const char* text, wchar_t* out, int capacity) {
     return false;
 }
 
-bool LongPathsAllowed() { return Wide() != nullptr; }
+bool WideNamesAllowed() { return Wide() != nullptr; }
 
 HANDLE FindFirstName(const wchar_t* pattern, FoundName* found) {
     if (const WideCalls* w = Wide()) {
