@@ -29,12 +29,13 @@ def with_orientation(jpeg, orientation):
     return jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(exif) + 2) + exif + jpeg[2:]
 
 
-def photo(path, width, height, top, bottom, orientation=1, quality=90):
+def photo(path, width, height, top, bottom, orientation=1, quality=90, noise=False):
     """A progressive JPEG whose upright picture is width x height, `top` over
-    `bottom`, stored as orientation 6 (sideways) when asked."""
+    `bottom`, stored as orientation 6 (sideways) when asked; all noise, as
+    costly to decode as photos come, with `noise`."""
     upright = ["-size", f"{width}x{height}", f"xc:rgb{top}", "(", "-size", f"{width}x{height - height // 2}",
                f"xc:rgb{bottom}", ")", "-gravity", "south", "-composite"]
-    turn = ["-rotate", "-90"] if orientation == 6 else []
+    turn = (["-rotate", "-90"] if orientation == 6 else []) + (["+noise", "Random"] if noise else [])
     ppm = subprocess.run(["convert", *upright, *turn, "ppm:-"], check=True, capture_output=True, timeout=120).stdout
     jpeg = subprocess.run(["cjpeg", "-progressive", "-quality", str(quality)], input=ppm, check=True,
                           capture_output=True, timeout=120).stdout
