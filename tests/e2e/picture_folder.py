@@ -31,8 +31,8 @@ def with_orientation(jpeg, orientation):
 
 def photo(path, width, height, top, bottom, orientation=1, quality=90, noise=False):
     """A progressive JPEG whose upright picture is width x height, `top` over
-    `bottom`, stored as orientation 6 (sideways) when asked; all noise, as
-    costly to decode as photos come, with `noise`."""
+    `bottom` (with `noise`, as costly to decode as photos come), stored as
+    orientation 6 (sideways) when asked."""
     upright = ["-size", f"{width}x{height}", f"xc:rgb{top}", "(", "-size", f"{width}x{height - height // 2}",
                f"xc:rgb{bottom}", ")", "-gravity", "south", "-composite"]
     turn = (["-rotate", "-90"] if orientation == 6 else []) + (["+noise", "Random"] if noise else [])

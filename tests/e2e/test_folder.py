@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The user's own pictures: a folder that the test makes, shown in name order
-(every good picture, bitmaps and photos, upright and fitted, the broken ones
-passed over without a word, a Japanese subfolder, a name outside code page
-932 and a 24 MP photo included; input closes the saver mid-decode), in
+(every good picture, upright and fitted, the broken ones passed over without
+a word, photos in a Japanese subfolder, under a name outside code page 932
+and of 24 MP included; input closes the saver mid-decode), in
 the shuffled deck's order across two runs, and on two monitors; a missing
 folder gives the built-in pictures. No run changes a file."""
 
@@ -19,7 +19,7 @@ from harness import SessionTest
 RED, BLUE, GREEN, CYAN, YELLOW, MAGENTA = ((255, 0, 0), (0, 0, 255), (0, 255, 0), (0, 255, 255), (255, 255, 0),
                                           (255, 0, 255))
 BLACK = (0, 0, 0)
-NAMED = (RED, BLUE, GREEN, CYAN, YELLOW, MAGENTA, BLACK)
+NAMED = (RED, BLUE, GREEN, CYAN, YELLOW, MAGENTA, BLACK)  # a pixel is read as one within a JPEG's error
 TIMEOUT = 30.0
 
 
@@ -35,10 +35,8 @@ def name_order_folder(folder):
 
 
 def rgb(pixel_bgr):
-    """The named colour nearest to a pixel within a JPEG's error, else the pixel."""
     pixel = tuple(reversed(pixel_bgr))
-    near = min(NAMED, key=lambda c: sum(abs(a - b) for a, b in zip(c, pixel)))
-    return near if sum(abs(a - b) for a, b in zip(near, pixel)) < 60 else pixel
+    return next((c for c in NAMED if sum(abs(a - b) for a, b in zip(c, pixel)) < 60), pixel)
 
 
 class FolderTest(SessionTest):
