@@ -11,6 +11,7 @@ enum : DWORD { CORE_HEADER_SIZE = 12, INFO_HEADER_SIZE = 40, MASKS_BYTES = 12 };
 enum : WORD { BM_TYPE = 0x4D42 };  // "BM" read as a little-endian number
 enum : UINT { FILE_HEADER_LEAD = 2, FILE_HEADER_REST = 12, CHUNK = 0x8000 };
 enum : UINT { BLOCK_FLAGS = GMEM_MOVEABLE | GMEM_ZEROINIT };
+enum : DWORD { YIELD_PIECE = 8 * CHUNK };
 // Palette devices have at most 256 entries; a table beside 16, 24 or 32-bit
 // rows exists only to serve them.
 enum : DWORD { MAX_OPTIONAL_COLORS = 256 };
@@ -246,7 +247,7 @@ BOOL QueryDibHeader(HGLOBAL dib, BITMAPINFOHEADER* header) {
     return TRUE;
 }
 
-HGLOBAL ReadBmpFile(HFILE file) {
+HGLOBAL ReadBmpFile(HFILE file, DibYield yield, void* argument) {
     HGLOBAL block = ReadDibHeaderBlock(file);
     BITMAPINFOHEADER info;
     if (!block || !QueryDibHeader(block, &info)) {
@@ -270,7 +271,15 @@ HGLOBAL ReadBmpFile(HFILE file) {
     if (dib) {
         unsigned char* rows = dib + info.biSize + ColorTableBytes(&info);
         const DWORD optional = MissingBytesAllowed(info), whole = info.biSizeImage - optional;
-        read = ReadChunked(file, rows, whole) == whole;
+        // A large file from a slow disk comes in pieces, with the caller's
+        // yield between them; a false from it abandons the read.
+        read = true;
+        for (DWORD done = 0; read && done < whole;) {
+            const DWORD piece = whole - done < YIELD_PIECE ? whole - done : DWORD(YIELD_PIECE);
+            read = ReadChunked(file, rows + done, piece) == piece;
+            done += piece;
+            if (read && done < whole && yield) read = yield(argument);
+        }
         if (read && optional != 0) {
             const UINT got = _lread(file, rows + whole, optional);
             read = got != UINT(HFILE_ERROR);

@@ -46,10 +46,22 @@ BOOL QueryDibHeader(HGLOBAL dib, BITMAPINFOHEADER* header);
 // in the file's own order (top-down files keep their negative height). A file
 // may end without its last row's padding. Null for anything else that is not a
 // sound bitmap. ReadBmpFile does the same from where an open file stands, for
-// callers that opened it themselves; the file stays theirs.
-HGLOBAL ReadBmpFile(HFILE file);
+// callers that opened it themselves; the file stays theirs. It reads the rows
+// in pieces of 256 KiB and calls `yield` between them, where one is given: a
+// false from it abandons the read (null).
+typedef bool (*DibYield)(void* argument);
+HGLOBAL ReadBmpFile(HFILE file, DibYield yield = nullptr, void* argument = nullptr);
 HGLOBAL LoadBmpFile(const char* name);
 BOOL SaveBmpFile(const char* name, HGLOBAL dib);
+
+// A new 24-bit bottom-up DIB of width x height (each no larger than the
+// picture's own) whose every pixel is the average of the picture's area it
+// covers. Takes uncompressed pictures of 1, 4, 8, 16, 24 and 32 bits, top-down
+// or bottom-up; the same size turns one into a bottom-up 24-bit copy. Calls
+// `yield` every few hundred thousand pixels; a false from it abandons the work.
+// Null for other pictures, sizes, and failures; the picture stays the caller's.
+HGLOBAL ReduceDib(HGLOBAL dib, LONG width, LONG height, DibYield yield = nullptr,
+                  void* argument = nullptr);
 
 #ifdef _WIN32
 // A logical palette for a locked full header followed by its colour table (or,

@@ -26,6 +26,10 @@ struct SaverFrameState {
     int32_t closeConfirmed;  // nonzero once a close may go ahead; never reset
     bool verifying;          // a password dialog is open
     DWORD lastVerifyTick;    // NO_VERIFY_YET until a verification has ended
+    // Work the application does in slices while no message waits (listing a
+    // folder, decoding the next picture); returns false when it has none left
+    // for now. Null: the loop only waits for messages.
+    bool (*idleWork)();
 
     // The fault guard. Its frames live on the stack; the handlers find these
     // through this record, so nothing about a fault needs a fixed address.

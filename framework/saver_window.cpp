@@ -265,7 +265,12 @@ int RunSaverWindow(HWND parent) {
         return -1;  // not a run that ended well
     }
     if (!parent) SetForegroundWindow(g_frame.saverWindow);
-    while (GetMessageA(&message, nullptr, 0, 0)) {
+    for (;;) {
+        // One slice of the application's work at a time, and only while the
+        // queue is empty: input is never kept waiting longer than a slice.
+        while (g_frame.idleWork && !PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) &&
+               g_frame.idleWork()) {}
+        if (!GetMessageA(&message, nullptr, 0, 0)) break;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

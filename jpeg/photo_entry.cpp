@@ -83,15 +83,19 @@ DecoderResult DecodePhotoHandle(HANDLE file, const PhotoRequest& request, HGLOBA
 
 }  // namespace
 
+// A user's photo is shared with every other reader and writer while it is
+// read (and, on Windows NT, with deleting, which 9x does not know), so that
+// decoding it never keeps anyone from changing or removing it.
 DecoderResult DecodePhotoFile(const char* fileName, const PhotoRequest& request, HGLOBAL* picture) {
-    return DecodePhotoHandle(CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+    return DecodePhotoHandle(CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
                              request, picture);
 }
 
 DecoderResult DecodePhotoFileWide(const wchar_t* fileName, const PhotoRequest& request,
                                   HGLOBAL* picture) {
-    return DecodePhotoHandle(CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-                             request, picture);
+    return DecodePhotoHandle(
+        CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+        request, picture);
 }

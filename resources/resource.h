@@ -17,6 +17,9 @@
 #define IDC_REVEAL_SPIN 1013
 #define IDC_SIZE_ORIGINAL 1016
 #define IDC_SIZE_FIT 1017
+#define IDC_FOLDER_SHOW 1018
+#define IDC_FOLDER_PATH 1019
+#define IDC_FOLDER_BROWSE 1020
 
 // The pictures, of type "DAT": picture n, counted from 1, has id PICTURE_ID(n).
 #define PICTURE_RESOURCE_BASE 107

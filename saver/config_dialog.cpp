@@ -1,5 +1,5 @@
-// The settings dialog: four of the five settings, edited in place and stored
-// on OK. Nothing is stored on Cancel.
+// The settings dialog: four of the five numeric settings and the picture
+// folder, edited in place and stored on OK. Nothing is stored on Cancel.
 #include "resource.h"
 #include "saver_frame.h"
 #include "slideshow.h"
@@ -8,7 +8,7 @@
 
 namespace {
 
-void CheckRadio(HWND dialog, int id) {
+void CheckButton(HWND dialog, int id) {
     SendDlgItemMessageA(dialog, id, BM_SETCHECK, BST_CHECKED, 0);
 }
 
@@ -37,12 +37,32 @@ void RegisterUpDownClass() {
     initEx(&controls);
 }
 
+// The folder's path and its button mean something only with the folder on.
+void EnableFolderControls(HWND dialog) {
+    const BOOL on = IsChecked(dialog, IDC_FOLDER_SHOW);
+    EnableWindow(GetDlgItem(dialog, IDC_FOLDER_PATH), on);
+    EnableWindow(GetDlgItem(dialog, IDC_FOLDER_BROWSE), on);
+}
+
+void ShowFolderSettings(HWND dialog) {
+    ReadSettingDword(SHOW_FOLDER_VALUE, &g_slideshow.showFolder);
+    if (g_slideshow.showFolder == 1) CheckButton(dialog, IDC_FOLDER_SHOW);
+    ReadSettingText(FOLDER_PATH_VALUE, g_slideshow.folderPath, FOLDER_PATH_LIMIT);
+    SetControlText(dialog, IDC_FOLDER_PATH, g_slideshow.folderPath);
+    EnableFolderControls(dialog);
+}
+
+void ChooseFolder(HWND dialog) {
+    if (BrowseForFolder(dialog, g_slideshow.folderPath, FOLDER_PATH_LIMIT))
+        SetControlText(dialog, IDC_FOLDER_PATH, g_slideshow.folderPath);
+}
+
 BOOL OnInitDialog(HWND dialog) {
     ReadSwitchSecondsWithDefault();
     SetDlgItemInt(dialog, IDC_SWITCH_SECONDS, static_cast<UINT>(g_slideshow.switchSeconds), FALSE);
 
     ReadSettingDword(RANDOM_ORDER_VALUE, &g_slideshow.randomOrder);
-    CheckRadio(dialog, g_slideshow.randomOrder == 1 ? IDC_ORDER_RANDOM : IDC_ORDER_CATALOGUE);
+    CheckButton(dialog, g_slideshow.randomOrder == 1 ? IDC_ORDER_RANDOM : IDC_ORDER_CATALOGUE);
 
     int32_t revealMs = static_cast<int32_t>(g_slideshow.revealIntervalMs);
     ReadSettingDword(REVEAL_MS_VALUE, &revealMs);
@@ -55,7 +75,8 @@ BOOL OnInitDialog(HWND dialog) {
     SendMessageA(GetDlgItem(dialog, IDC_REVEAL_SPIN), UDM_SETRANGE32, 0, 30);
 
     ReadSettingDword(FIT_TO_SCREEN_VALUE, &g_slideshow.fitToScreen);
-    CheckRadio(dialog, g_slideshow.fitToScreen == 1 ? IDC_SIZE_FIT : IDC_SIZE_ORIGINAL);
+    CheckButton(dialog, g_slideshow.fitToScreen == 1 ? IDC_SIZE_FIT : IDC_SIZE_ORIGINAL);
+    ShowFolderSettings(dialog);
     return TRUE;
 }
 
@@ -68,6 +89,9 @@ void StoreControls(HWND dialog) {
     WriteSettingDword(RANDOM_ORDER_VALUE, g_slideshow.randomOrder);
     g_slideshow.fitToScreen = IsChecked(dialog, IDC_SIZE_ORIGINAL) ? 0 : 1;
     WriteSettingDword(FIT_TO_SCREEN_VALUE, g_slideshow.fitToScreen);
+    g_slideshow.showFolder = IsChecked(dialog, IDC_FOLDER_SHOW) ? 1 : 0;
+    WriteSettingDword(SHOW_FOLDER_VALUE, g_slideshow.showFolder);
+    WriteSettingText(FOLDER_PATH_VALUE, g_slideshow.folderPath);
 }
 
 BOOL OnCommand(HWND dialog, WPARAM wParam) {
@@ -77,6 +101,8 @@ BOOL OnCommand(HWND dialog, WPARAM wParam) {
             EndDialog(dialog, IDOK);
             return TRUE;
         case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
+        case IDC_FOLDER_SHOW: EnableFolderControls(dialog); return TRUE;
+        case IDC_FOLDER_BROWSE: ChooseFolder(dialog); return TRUE;
         default: return FALSE;
     }
 }

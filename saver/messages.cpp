@@ -9,3 +9,5 @@
 extern const JapaneseText MSG_RESOURCE_TOO_LARGE = JAPANESE_TEXT("挿入したリソースが大きすぎます");
 extern const JapaneseText MSG_SELECT_PICTURE_FAILED = JAPANESE_TEXT("SelectPicture失敗");
 extern const JapaneseText MSG_NO_FILE = JAPANESE_TEXT("ファイルがありません");
+extern const JapaneseText MSG_CHOOSE_FOLDER =
+    JAPANESE_TEXT("表示する画像のフォルダを選んでください");

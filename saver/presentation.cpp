@@ -32,6 +32,34 @@ void FitTargetToPicture(SlideshowState& s) {
     }
 }
 
+// The largest rectangle of the picture's exact shape inside the area, centred.
+PictureArea ContainInArea(const SlideshowState& s, const PictureArea& area) {
+    PictureArea t{area.x, area.y, area.width, area.height};
+    if (s.pictureWidth <= 0 || s.pictureHeight <= 0 || area.width <= 0 || area.height <= 0)
+        return t;
+    const int64_t across = int64_t(area.width) * s.pictureHeight;
+    const int64_t down = int64_t(area.height) * s.pictureWidth;
+    if (across <= down) {  // the width decides
+        t.height = static_cast<int32_t>((across + s.pictureWidth / 2) / s.pictureWidth);
+        if (t.height < 1) t.height = 1;
+    } else {
+        t.width = static_cast<int32_t>((down + s.pictureHeight / 2) / s.pictureHeight);
+        if (t.width < 1) t.width = 1;
+    }
+    t.x = area.x + (area.width - t.width) / 2;
+    t.y = area.y + (area.height - t.height) / 2;
+    return t;
+}
+
+// A folder picture: fitted, the largest size of its shape; at its own size,
+// centred where it fits and shrunk to fit where it does not.
+PictureArea PlaceFolderPicture(const SlideshowState& s, const PictureArea& area) {
+    if (s.fitToScreen != 1 && s.pictureWidth <= area.width && s.pictureHeight <= area.height)
+        return {area.x + (area.width - s.pictureWidth) / 2,
+                area.y + (area.height - s.pictureHeight) / 2, s.pictureWidth, s.pictureHeight};
+    return ContainInArea(s, area);
+}
+
 }  // namespace
 
 namespace {
@@ -39,6 +67,7 @@ namespace {
 // The target on one place, left in targetX..targetHeight, where the fitting
 // works on it.
 PictureArea PlaceOnArea(SlideshowState& s, const PictureArea& area) {
+    if (s.pictureFromFolder) return PlaceFolderPicture(s, area);
     s.targetWidth = area.width;
     s.targetHeight = area.height;
     if (s.fitToScreen == 1) {
@@ -76,8 +105,8 @@ namespace {
 // selected for the reveal ticks. The palette it replaces is the previous
 // picture's, deleted here; the first time it is the stock palette, which the
 // system does not delete.
-void SelectPicturePalette(HDC dc, const BITMAPINFOHEADER* info) {
-    HPALETTE palette = PaletteFromHeader(info);
+void SelectPicturePalette(HDC dc, const BITMAPINFOHEADER* info, SIZE_T blockBytes) {
+    HPALETTE palette = PaletteFromHeader(info, blockBytes);
     if (!palette) return;
     HPALETTE previous = SelectPalette(dc, palette, FALSE);
     RealizePalette(dc);
@@ -104,8 +133,32 @@ void FinishReveal(HWND window, SlideshowState& s) {
              GuardedTimerProc<NextPictureTimerProc>);
 }
 
-// Returns false, with the message shown, when no picture could be prepared.
-bool PreparePicture(HWND window, HDC dc) {
+// Shrinking by dropping rows and columns keeps colours true; the DC's default
+// mixes them by AND, which darkens. The built-in pictures are drawn as they
+// always were, so the mode is set only once a folder picture comes.
+void SetStretchMode(HDC dc, SlideshowState& s, bool fromFolder) {
+    if (!fromFolder && !s.stretchModeSet) return;
+    SetStretchBltMode(dc, fromFolder ? COLORONCOLOR : BLACKONWHITE);
+    s.stretchModeSet = fromFolder;
+}
+
+// Folder pictures differ in size: what the last one showed outside the new
+// one's places turns black, as the window's background, and the new picture
+// slides in over the rest as every picture does.
+void ClearOutsideTargets(HDC dc, const SlideshowState& s, const PictureArea* old, int32_t count) {
+    if (count <= 0) return;
+    for (int32_t i = 0; i < s.targetCount; ++i) {
+        const PictureArea& t = s.targets[i];
+        ExcludeClipRect(dc, t.x, t.y, t.x + t.width, t.y + t.height);
+    }
+    for (int32_t i = 0; i < count; ++i)
+        PatBlt(dc, old[i].x, old[i].y, old[i].width, old[i].height, BLACKNESS);
+    SelectClipRgn(dc, nullptr);
+}
+
+}  // namespace
+
+bool PrepareBuiltInPicture(HWND window, HDC dc) {
     SlideshowState& s = g_slideshow;
     if (!SelectNextPicture(s.randomOrder)) {
         ShowJapaneseMessage(window, MSG_SELECT_PICTURE_FAILED);
@@ -119,29 +172,49 @@ bool PreparePicture(HWND window, HDC dc) {
         return false;
     }
     DeleteFileA(s.tempFile);
-
-    auto* info = static_cast<BITMAPINFOHEADER*>(GlobalLock(decoded));
-    if (!info) {
-        GlobalFree(decoded);
+    if (!PresentPicture(dc, decoded, false)) {
         ShowJapaneseMessage(window, MSG_NO_FILE);
         return false;
     }
+    return true;
+}
+
+bool PresentPicture(HDC dc, HGLOBAL decoded, bool fromFolder) {
+    SlideshowState& s = g_slideshow;
+    auto* info = static_cast<BITMAPINFOHEADER*>(GlobalLock(decoded));
+    if (!info) {
+        GlobalFree(decoded);
+        return false;
+    }
+    // The decoder's own pictures are sound; a folder picture's block is
+    // measured against what its header announces.
+    const SIZE_T blockBytes = fromFolder ? GlobalSize(decoded) : DIB_BYTES_VOUCHED;
+    const SIZE_T bitsOffset =
+        fromFolder ? DibBitsOffset(info, blockBytes) : info->biSize + ColorTableBytes(info);
+    if (bitsOffset == 0) {
+        GlobalUnlock(decoded);
+        GlobalFree(decoded);
+        return false;
+    }
+    PictureArea shownBefore[MONITOR_LIMIT];
+    const int32_t placesBefore = s.picture && fromFolder ? s.targetCount : 0;
+    for (int32_t i = 0; i < placesBefore; ++i) shownBefore[i] = s.targets[i];
     ReleasePicture();
+    s.pictureFromFolder = fromFolder;
+    SetStretchMode(dc, s, fromFolder);
     s.picture = decoded;
     s.pictureInfo = info;
     s.pictureWidth = s.pictureInfo->biWidth;
     s.pictureHeight = s.pictureInfo->biHeight;
-    s.pictureBits = reinterpret_cast<BYTE*>(s.pictureInfo) + s.pictureInfo->biSize +
-                    ColorTableBytes(s.pictureInfo);
+    s.pictureBits = reinterpret_cast<BYTE*>(s.pictureInfo) + bitsOffset;
     PlacePicture();
-    SelectPicturePalette(dc, s.pictureInfo);
+    ClearOutsideTargets(dc, s, shownBefore, placesBefore);
+    SelectPicturePalette(dc, s.pictureInfo, blockBytes);
     s.revealing = true;
     s.revealRow = 0;
     s.shownRows = 0;
     return true;
 }
-
-}  // namespace
 
 void ReleasePicture() {
     SlideshowState& s = g_slideshow;
@@ -152,6 +225,18 @@ void ReleasePicture() {
     s.picture = nullptr;
     s.pictureInfo = nullptr;
     s.pictureBits = nullptr;
+}
+
+PictureArea LargestPlace() {
+    const SlideshowState& s = g_slideshow;
+    PictureArea largest{0, 0, s.clientWidth, s.clientHeight};
+    if (s.monitorCount <= 0 || s.monitorCount > MONITOR_LIMIT) return largest;
+    largest = s.monitors[0];
+    for (int32_t i = 1; i < s.monitorCount; ++i) {
+        const PictureArea& m = s.monitors[i];
+        if (int64_t(m.width) * m.height > int64_t(largest.width) * largest.height) largest = m;
+    }
+    return largest;
 }
 
 void DrawShownPicture(HDC dc) {
@@ -175,7 +260,10 @@ bool RealizePictureColours(HWND window) {
 void CALLBACK NextPictureTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
     KillTimer(window, NEXT_PICTURE_TIMER);  // each arming prepares one picture
     HDC dc = GetDC(window);
-    PreparePicture(window, dc);
+    if (g_folder.active)
+        ShowNextFolderPicture(window, dc);
+    else
+        PrepareBuiltInPicture(window, dc);
     ReleaseDC(window, dc);
 }
 

@@ -1,4 +1,5 @@
-// The five settings live per user in the registry as 32-bit numbers.
+// The settings live per user in the registry: 32-bit numbers, and the picture
+// folder's path as text.
 #include "slideshow.h"
 
 #include <cstring>
@@ -38,6 +39,21 @@ void WriteSettingDword(const char* name, int32_t value) {
     HKEY key = OpenSettingsKey();
     if (!key) return;
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
+void ReadSettingText(const char* name, wchar_t* text, uint32_t capacity) {
+    text[0] = 0;
+    HKEY key = OpenSettingsKey();
+    if (!key) return;
+    QueryRegistryText(key, name, text, capacity);
+    RegCloseKey(key);
+}
+
+void WriteSettingText(const char* name, const wchar_t* text) {
+    HKEY key = OpenSettingsKey();
+    if (!key) return;
+    SetRegistryText(key, name, text);
     RegCloseKey(key);
 }
 

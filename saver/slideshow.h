@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "picture_folder.h"
 #include "resource.h"
 
 enum : UINT_PTR { REVEAL_TIMER = 0x8000, NEXT_PICTURE_TIMER = 0x7FFF };
@@ -28,9 +29,11 @@ struct SlideshowState {
     int32_t switchIntervalMs;
     uint32_t revealIntervalMs;  // REVEAL_MS_VALUE; 1 when the reveal is instant
     bool instantReveal;
-    int32_t randomOrder;       // RANDOM_ORDER_VALUE
-    int32_t markSaverRunning;  // MARK_SAVER_RUNNING_VALUE
-    int32_t fitToScreen;       // FIT_TO_SCREEN_VALUE
+    int32_t randomOrder;                    // RANDOM_ORDER_VALUE
+    int32_t markSaverRunning;               // MARK_SAVER_RUNNING_VALUE
+    int32_t fitToScreen;                    // FIT_TO_SCREEN_VALUE
+    int32_t showFolder;                     // SHOW_FOLDER_VALUE: 1 = the folder's pictures
+    wchar_t folderPath[FOLDER_PATH_LIMIT];  // FOLDER_PATH_VALUE
 
     int32_t clientWidth, clientHeight;
     // The monitors that the full-screen window covers, each one a place for
@@ -53,6 +56,11 @@ struct SlideshowState {
     bool revealing;
     int32_t revealRow;
     int32_t shownRows;  // source rows of the band on the screen now: what a repaint draws
+    // A folder picture is fitted by its exact shape, and shrunk in original
+    // size where it is larger than its place; GDI shrinks it by dropping rows
+    // and columns rather than by mixing them.
+    bool pictureFromFolder;
+    bool stretchModeSet;
 
     // Selection.
     int32_t sequencePosition;  // catalogue order: the next picture; 0 = none shown yet
@@ -70,12 +78,23 @@ constexpr char REVEAL_MS_VALUE[] = "t2";
 constexpr char RANDOM_ORDER_VALUE[] = "t4";
 constexpr char MARK_SAVER_RUNNING_VALUE[] = "t5";
 constexpr char FIT_TO_SCREEN_VALUE[] = "t6";
+// The picture folder: t7 (REG_DWORD) switches it on, t8 (REG_SZ) names it, and
+// four numbers keep the shuffled deck's place from one run to the next.
+constexpr char SHOW_FOLDER_VALUE[] = "t7";
+constexpr char FOLDER_PATH_VALUE[] = "t8";
+constexpr char DECK_SEED_VALUE[] = "t9";
+constexpr char DECK_POSITION_VALUE[] = "t10";
+constexpr char DECK_COUNT_VALUE[] = "t11";
+constexpr char DECK_FOLDER_VALUE[] = "t12";
 void ReadSettingDword(const char* name, int32_t* setting);
 void WriteSettingDword(const char* name, int32_t value);
+// A text setting (REG_SZ) as UTF-16; a missing or unreadable one leaves `text` empty.
+void ReadSettingText(const char* name, wchar_t* text, uint32_t capacity);
+void WriteSettingText(const char* name, const wchar_t* text);
 void ReadSwitchSecondsWithDefault();
 
-// Window procedure of the slideshow. Stopping keeps the picture on the
-// screen (a refused close leaves the window open); it is released at the end.
+// Stopping the slideshow keeps the picture on the screen (a refused close
+// leaves the window open); it is released when the window goes.
 void StopSlideshow(HWND window);
 // The next-picture interval for a switch time in seconds, within what SetTimer takes.
 int32_t SwitchIntervalMs(int32_t seconds);
@@ -98,6 +117,15 @@ int ExtractPicture(int32_t number);
 
 // Presentation. ReleasePicture frees the current picture, if any, exactly once.
 void ReleasePicture();
+// The built-in next picture: selected, written, decoded, deleted and
+// presented; false, with the message shown, when none could be prepared.
+bool PrepareBuiltInPicture(HWND window, HDC dc);
+// Makes a decoded DIB the current picture and starts its reveal; the DIB
+// belongs to the presentation from here on. False (and the DIB freed) when
+// it cannot be locked.
+bool PresentPicture(HDC dc, HGLOBAL decoded, bool fromFolder);
+// The largest place a picture goes to: the largest monitor, or the client area.
+PictureArea LargestPlace();
 // Places the decoded picture on each monitor (or in the client area): centred
 // at its own size, or stretched to the place shrunk to the picture's shape.
 void PlacePicture();
@@ -118,6 +146,7 @@ struct JapaneseText {
 extern const JapaneseText MSG_RESOURCE_TOO_LARGE;
 extern const JapaneseText MSG_SELECT_PICTURE_FAILED;
 extern const JapaneseText MSG_NO_FILE;
+extern const JapaneseText MSG_CHOOSE_FOLDER;
 
 // A modal message box with that text, the system's default caption and OK.
 void ShowJapaneseMessage(HWND owner, const JapaneseText& text);

@@ -36,6 +36,11 @@ LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (s.markSaverRunning == 1) TellSystemSaverRuns(TRUE);
     ReadSettingDword(FIT_TO_SCREEN_VALUE, &s.fitToScreen);
 
+    // The user's own pictures, where t7 asks for them; with any other value
+    // the slideshow is the built-in one.
+    ReadSettingDword(SHOW_FOLDER_VALUE, &s.showFolder);
+    if (s.showFolder == 1) StartFolderPictures(window);
+
     SeedRandom(CalendarSeconds());
     NextPictureTimerProc(window, WM_CREATE, 0, 0);
     return SaverDefaultHandling(window, message, wParam, lParam);
@@ -50,6 +55,7 @@ LRESULT OnDestroy(HWND window) {
     if (g_slideshow.markSaverRunning == 1) TellSystemSaverRuns(FALSE);
     StopSlideshow(window);
     ReleasePicture();
+    ReleaseFolderPictures();
     PostQuitMessage(0);
     return 0;
 }
@@ -70,6 +76,7 @@ LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT OnDisplayChange(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (g_frame.isPreview) return SaverDefaultHandling(window, message, wParam, lParam);
     ReadPictureAreas(window);
+    UpdateFolderBox();
     if (g_slideshow.picture) PlacePicture();
     InvalidateRect(window, nullptr, TRUE);
     return SaverDefaultHandling(window, message, wParam, lParam);
@@ -104,6 +111,7 @@ void StopSlideshow(HWND window) {
     KillTimer(window, NEXT_PICTURE_TIMER);
     KillTimer(window, REVEAL_TIMER);
     g_slideshow.revealing = false;  // a reveal under way ends where it is
+    StopFolderPictures();           // and so does a decode
     DeleteFileA(g_slideshow.tempFile);
 }
 

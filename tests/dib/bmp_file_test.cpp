@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #ifndef _WIN32
@@ -255,3 +256,98 @@ TEST(BmpFile, ImageMagickReadsOurFilesWithTheSamePixels) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// The mean of the area that target pixel (tx, ty) of a width x height
+// reduction covers, each source pixel weighted by its share of it.
+Rgb AreaMean(const std::vector<Rgb>& pixels, LONG w, LONG h, LONG width, LONG height, LONG tx,
+             LONG ty) {
+    auto share = [](double at, double size, double target, double slot) {  // overlap on one axis
+        return std::max(0.0, std::min(at + size, target + slot) - std::max(at, target));
+    };
+    double sum[3] = {};
+    for (LONG y = ty * h / height; y < h && y <= (ty + 1) * h / height; ++y)
+        for (LONG x = tx * w / width; x < w && x <= (tx + 1) * w / width; ++x)
+            for (int c = 0; c < 3; ++c)
+                sum[c] += pixels[y * w + x][c] * share(x * width, width, tx * w, w) *
+                          share(y * height, height, ty * h, h);
+    Rgb mean;
+    for (int c = 0; c < 3; ++c) mean[c] = uint8_t(sum[c] / (double(w) * h) + 0.5);
+    return mean;
+}
+
+bool CountedStop(void* calls) { return ++*static_cast<int*>(calls) < 0; }
+bool Counted(void* calls) { return ++*static_cast<int*>(calls) > 0; }
+
+// A block of one header and the given rows, as a reader of other files leaves them.
+HGLOBAL RowsDib(LONG width, LONG height, WORD bits, const Bytes& rows) {
+    HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + rows.size());
+    auto* bytes = static_cast<uint8_t*>(GlobalLock(dib));
+    const BITMAPINFOHEADER h{40, width, height, 1, bits, BI_RGB, 0, 0, 0, 0, 0};
+    std::memcpy(bytes, &h, sizeof h);
+    std::memcpy(bytes + 40, rows.data(), rows.size());
+    GlobalUnlock(dib);
+    return dib;
+}
+
+}  // namespace
+
+// Every depth, to its own size (a 24-bit copy) and to sizes that split pixels;
+// top-down rows come out bottom-up.
+TEST(ReduceDib, EachPixelIsTheMeanOfTheAreaItCovers) {
+    std::vector<HGLOBAL> dibs = {RowsDib(1, -2, 24, {0, 0, 255, 0, 255, 0, 0, 0}),  // top-down
+                                 RowsDib(2, 1, 16, {0x00, 0x7C, 0x1F, 0x00})};  // 5-bit red, blue
+    for (const Sample& s : Samples()) dibs.push_back(LoadBmpFile(SamplePath(s).c_str()));
+    for (HGLOBAL dib : dibs) {
+        ASSERT_NE(dib, nullptr);
+        const BITMAPINFOHEADER h = BlockHeader(dib);
+        const LONG w = h.biWidth, rows = std::abs(h.biHeight);
+        // The helpers read no 16-bit rows: those are the two pixels written above.
+        const std::vector<Rgb> source =
+            h.biBitCount == 16 ? std::vector<Rgb>{{255, 0, 0}, {0, 0, 255}} : DibPixels(dib);
+        for (const auto& size : {std::array<LONG, 2>{w, rows},
+                                 {std::max<LONG>(w / 3, 1), std::max<LONG>(rows / 2, 1)}}) {
+            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(rows) + " to " +
+                         std::to_string(size[0]));
+            HGLOBAL reduced = ReduceDib(dib, size[0], size[1]);
+            ASSERT_NE(reduced, nullptr);
+            EXPECT_EQ(BlockHeader(reduced).biBitCount, 24);
+            EXPECT_EQ(BlockHeader(reduced).biHeight, size[1]) << "bottom-up";
+            const std::vector<Rgb> got = DibPixels(reduced);
+            for (LONG y = 0; y < size[1]; ++y)
+                for (LONG x = 0; x < size[0]; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        ASSERT_NEAR(got[y * size[0] + x][c],
+                                    AreaMean(source, w, rows, size[0], size[1], x, y)[c], 1);
+            GlobalFree(reduced);
+        }
+        GlobalFree(dib);
+    }
+}
+
+// Large rows are read in pieces of 256 KiB and reduced 256 Ki pixels at a
+// time, with the yield between them; a false from it abandons the work.
+TEST(ReduceDib, LargePicturesAreReadAndReducedWithAYieldThatCanStopThem) {
+    HGLOBAL dib = RowsDib(700, 400, 24, Bytes(700 * 3 * 400, 0x5A));
+    EXPECT_EQ(ReduceDib(dib, 701, 400), nullptr) << "no growing";
+    int calls = 0;
+    EXPECT_EQ(ReduceDib(dib, 350, 200, CountedStop, &calls), nullptr);
+    calls = 0;
+    HGLOBAL reduced = ReduceDib(dib, 350, 200, Counted, &calls);
+    EXPECT_NE(reduced, nullptr);
+    EXPECT_EQ(calls, 1);
+    ASSERT_TRUE(SaveBmpFile("pieces.bmp", dib));
+    OFSTRUCT opened;
+    for (bool goOn : {true, false}) {
+        const HFILE file = OpenFile("pieces.bmp", &opened, OF_READ);
+        calls = 0;
+        HGLOBAL loaded = ReadBmpFile(file, goOn ? Counted : CountedStop, &calls);
+        _lclose(file);
+        EXPECT_EQ(calls, goOn ? 3 : 1);
+        EXPECT_EQ(loaded != nullptr, goOn);
+        if (loaded) GlobalFree(loaded);
+    }
+    GlobalFree(reduced);
+    GlobalFree(dib);
+}

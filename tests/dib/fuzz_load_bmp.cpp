@@ -3,7 +3,7 @@
 // user can trust: a 40-byte header with a positive width and a height that is
 // not 0 (negative for top-down rows), a block exactly as large
 // as header, colour table and image, rows that fit it, and a file that saves and
-// loads back to the same bytes. Nothing may stay allocated or locked, and no
+// loads back to the same bytes, and that reduces to a smaller size. Nothing may stay allocated or locked, and no
 // block may be larger than the file could fill. Built by tools/fuzz.
 #include <cstdint>
 #include <cstdio>
@@ -85,6 +85,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HGLOBAL again = LoadBmpFile(saved.c_str());
     Check(again != nullptr && Bytes(again) == loaded, "a saved file loads back differently");
     GlobalFree(again);
+    // The saver reduces what it loads to the screen: any loaded picture, to a
+    // size that splits its pixels.
+    const LONG rows = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+    if (uint64_t(h.biWidth) * uint64_t(rows) <= (1u << 22)) {
+        HGLOBAL reduced = ReduceDib(dib, (h.biWidth + 2) / 3, (rows + 1) / 2);
+        const unsigned b = h.biBitCount;
+        const bool depth = b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32;
+        Check(reduced != nullptr || h.biCompression != BI_RGB || !depth,
+              "an uncompressed picture does not reduce");
+        if (reduced) GlobalFree(reduced);
+    }
     GlobalFree(dib);
     Check(WinstubLiveBlocks() == blocks && WinstubLiveLocks() == locks,
           "a block or lock left behind");

@@ -134,6 +134,22 @@ TEST_F(Framework, FullScreenRunsOneTopmostWindowUntilItCloses) {
     EXPECT_FALSE(IsWindow(g_frame.saverWindow));
 }
 
+int g_slices = 0;
+bool CountedSlice() {
+    if (++g_slices == 3) PostMessageA(g_frame.saverWindow, WM_CLOSE, 0, 0);
+    return true;
+}
+
+// Slices run while the queue is empty and stop as soon as a message waits: the
+// close posted by the third slice is handled before any fourth one.
+TEST_F(Framework, IdleWorkRunsInSlicesWhileNoMessageWaits) {
+    g_slices = 0;
+    g_frame.idleWork = CountedSlice;
+    EXPECT_EQ(Dispatch("/s"), 0);
+    EXPECT_EQ(g_slices, 3);
+    EXPECT_FALSE(IsWindow(g_frame.saverWindow));
+}
+
 TEST_F(Framework, FullScreenStartDefersToARunningSaver) {
     WNDCLASSA cls{};
     cls.lpfnWndProc = DefWindowProcA;

@@ -13,8 +13,9 @@ struct Placement {
 };
 
 Placement Place(int32_t clientWidth, int32_t clientHeight, int32_t fit, int32_t pictureWidth = 640,
-                int32_t pictureHeight = 480) {
+                int32_t pictureHeight = 480, bool fromFolder = false) {
     g_slideshow = SlideshowState{};
+    g_slideshow.pictureFromFolder = fromFolder;
     g_slideshow.clientWidth = clientWidth;
     g_slideshow.clientHeight = clientHeight;
     g_slideshow.fitToScreen = fit;
@@ -47,6 +48,14 @@ TEST(Placement, FittingShrinksTheScreenToThePicturesShapeInFourPixelSteps) {
     ExpectPlacement(Place(1280, 1024, 1), 0, 14, 1280, 996);
     ExpectPlacement(Place(1920, 1080, 1), 214, 0, 1492, 1080);
     ExpectPlacement(Place(1366, 768, 1), 152, 0, 1062, 768);
+}
+
+// A folder picture keeps its exact shape; at its own size it is shrunk where too large.
+TEST(Placement, FolderPicturesAreFittedByTheirExactShape) {
+    ExpectPlacement(Place(1920, 1080, 1, 640, 480, true), 240, 0, 1440, 1080);
+    ExpectPlacement(Place(1920, 1080, 1, 3000, 1000, true), 0, 220, 1920, 640);
+    ExpectPlacement(Place(1920, 1080, 0, 640, 480, true), 640, 300, 640, 480);
+    ExpectPlacement(Place(1920, 1080, 0, 1000, 3000, true), 780, 0, 360, 1080);
 }
 
 // Areas far from the picture's shape or only a few pixels wide must still end
