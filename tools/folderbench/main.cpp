@@ -30,7 +30,8 @@ size_t BareWalk(const std::wstring& root) {
         folders.pop_back();
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-        for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        for (bool more = search != INVALID_HANDLE_VALUE; more;
+             more = FindNextFileW(search, &found)) {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -63,10 +64,11 @@ int wmain(int argc, wchar_t** argv) {
             if (first < 0 && ListedPictureCount(listing) > 0) first = Seconds() - start;
         const double whole = Seconds() - start;
         const uint32_t count = ListedPictureCount(listing);
-        std::printf("%s: %u pictures, first after %.3f s, all after %.3f s (%.2f x the bare walk), "
-                    "%.1f bytes a picture\n",
-                    byName ? "name order" : "as listed (random order)", count, first, whole,
-                    whole / bare, count ? double(ListingBytes(listing)) / count : 0.0);
+        std::printf(
+            "%s: %u pictures, first after %.3f s, all after %.3f s (%.2f x the bare walk), "
+            "%.1f bytes a picture\n",
+            byName ? "name order" : "as listed (random order)", count, first, whole, whole / bare,
+            count ? double(ListingBytes(listing)) / count : 0.0);
         FreeListing(&listing);
     }
     ReleaseNameCalls();
